@@ -1,0 +1,48 @@
+// Raster conversion: CUPS raster pages in, one ZPL label per page out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include <cups/file.h>
+
+#include "settings/settings.h"
+
+// Reads every page of the raster stream on input and writes its label to
+// standard output, with a "PAGE:" line for CUPS on standard error. Returns 0.
+int print_bitmap(const LabelDoc* doc, cups_file_t* input);
+
+// Packs rows of 8 * bytesPerRow grey pixels into 1-bit rows of bytesPerRow
+// bytes, leftmost pixel in the most significant bit. Pixels darker than the
+// model's threshold set their bit; packed must be zeroed by the caller.
+void Gray2Bytes(const uint8_t* grey, uint8_t* packed, int32_t bytesPerRow, int32_t rows);
+
+// --- Z64 graphic data ---
+
+inline constexpr char ALPHA_BASE[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// CRC-16/XMODEM lookup table, most significant bit first (polynomial 0x1021).
+inline constexpr std::array<uint16_t, 256> crc_table = [] {
+  std::array<uint16_t, 256> table{};
+  for (unsigned k = 0; k < 256; ++k) {
+    unsigned crc = k << 8;
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+    table[k] = static_cast<uint16_t>(crc);
+  }
+  return table;
+}();
+
+// Length of the padded base64 text of rawLen bytes: 4 * ceil(rawLen / 3).
+inline int64_t base64_length(int64_t rawLen) { return (rawLen + 2) / 3 * 4; }
+
+// Writes exactly base64_length(rawLen) characters of padded base64 (no line
+// breaks, no terminator) into text, and returns text.
+char* Base64Encode(const uint8_t* raw, int64_t rawLen, char* text);
+
+// CRC-16/XMODEM of textLen bytes.
+uint16_t GetCRC16(const char* text, int32_t textLen);
+
+// One upper-case hexadecimal digit for 0..15; "0" for anything larger.
+char CharToHex(uint8_t nibble);

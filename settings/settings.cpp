@@ -1,0 +1,47 @@
+#include "settings/settings.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+int16_t low16(int32_t value)
+{
+  return static_cast<int16_t>(static_cast<uint16_t>(value));
+}
+
+int32_t parse_decimal(const char* text)
+{
+  if (!text)
+    return 0;
+  // strtol reads what atoi reads, but saturates instead of overflowing.
+  long value = std::strtol(text, nullptr, 10);
+  if (value > std::numeric_limits<int32_t>::max())
+    return std::numeric_limits<int32_t>::max();
+  if (value < std::numeric_limits<int32_t>::min())
+    return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+int32_t truncate_to_int32(double value)
+{
+  if (std::isnan(value))
+    return 0;
+  if (value >= 2147483648.0)
+    return std::numeric_limits<int32_t>::max();
+  if (value <= -2147483649.0)
+    return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+void lookup_page_size(LabelDoc* doc, const char* sizeName)
+{
+  for (const PageEntry& entry : g_page_list) {
+    if (std::strcmp(entry.name, sizeName) == 0) {
+      doc->pageWidth = low16(entry.width);
+      doc->pageHeight = low16(entry.height);
+      return;
+    }
+  }
+}
