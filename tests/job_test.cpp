@@ -1,0 +1,57 @@
+// Whole jobs through both programs: rasters in, labels decoded back to dots.
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+namespace {
+
+struct Model {
+  const char* program;
+  int threshold;
+  bool header;
+  double dotsPerMm;
+};
+constexpr Model k300{FILTER_300, 155, true, 11.8};
+constexpr Model k203{FILTER_203, 156, false, 8.0};
+
+class Job : public ::testing::TestWithParam<Model> {
+protected:
+  void SetUp() override { dir = make_temp_dir(); }
+  void TearDown() override { remove_tree(dir); }
+
+  ProcessResult run(const std::vector<GreyPage>& pages, const std::string& options = "",
+                    cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED)
+  {
+    const std::string raster = dir + "/job.ras";
+    EXPECT_TRUE(write_raster(raster, pages, mode));
+    return run_program(GetParam().program, {GetParam().program, "7", "alice", "labels", "1", options, raster}, dir, {},
+                       {"-PPD"});
+  }
+
+  std::string dir;
+};
+
+TEST_P(Job, EveryDotOfEveryPageComesBack)
+{
+  const std::vector<GreyPage> pages = {noise_page(61, 37, 1, 2), noise_page(8, 5, 2, 1), noise_page(1, 3, 3, 5)};
+  const ProcessResult result = run(pages);
+  ASSERT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "PAGE: 1 2\nPAGE: 2 1\nPAGE: 3 5\n");
+
+  std::vector<DecodedLabel> labels;
+  std::string error;
+  ASSERT_TRUE(decode_labels(result.out, labels, error)) << error;
+  ASSERT_EQ(labels.size(), pages.size());
+  for (size_t i = 0; i < pages.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(labels[i].hasHeader, GetParam().header);
+    EXPECT_EQ(labels[i].rowBytes, (pages[i].width + 7) / 8);
+    EXPECT_EQ(labels[i].copies, static_cast<int>(pages[i].copies));
+    EXPECT_EQ(labels[i].packed, pack_reference(pages[i], GetParam().threshold));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModels, Job, ::testing::Values(k300, k203),
+                         [](const auto& info) { return info.param.header ? "300dpi" : "203dpi"; });
+
+}  // namespace
