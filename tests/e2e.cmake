@@ -1,0 +1,50 @@
+# Whole jobs through CUPS itself: the bundled sample PDF through CUPS's own
+# filter chain and our filters (cupsfilter), and through a private scheduler
+# with a queue per model. Nothing is installed system-wide.
+find_program(CUPSTESTPPD_EXECUTABLE cupstestppd)
+
+# The PPDs pass CUPS's own checker; -I filters, since the filters they name
+# are not installed in the build tree.
+if(CUPSTESTPPD_EXECUTABLE)
+  foreach(model 300 203)
+    add_test(NAME ppd.cupstestppd.${model}
+             COMMAND ${CUPSTESTPPD_EXECUTABLE} -I filters ${ZPL_PPD_${model}})
+    set_tests_properties(ppd.cupstestppd.${model} PROPERTIES LABELS e2e)
+  endforeach()
+endif()
+
+add_executable(e2e_tests
+  e2e/cups_env.cpp
+  e2e/cupsfilter_test.cpp
+  e2e/ppd_test.cpp
+  e2e/queue_test.cpp
+  ${PROJECT_SOURCE_DIR}/filter/model.cpp)
+target_link_libraries(e2e_tests PRIVATE test_support zplcore Cups::Cups GTest::gtest_main)
+# The staging install puts the PPDs under the install prefix, unless the
+# folder was given as an absolute path.
+if(IS_ABSOLUTE "${ZPL_PPD_INSTALL_DIR}")
+  set(e2e_ppd_install_dir "${ZPL_PPD_INSTALL_DIR}")
+else()
+  set(e2e_ppd_install_dir "${CMAKE_INSTALL_PREFIX}/${ZPL_PPD_INSTALL_DIR}")
+endif()
+# zplcore needs a model profile; the PPD checks read settings only, and
+# never open the log.
+target_compile_definitions(e2e_tests PRIVATE
+  ZPL_MODEL=300
+  ZPL_LOG_PATH="quilby.log"
+  FILTER_300="$<TARGET_FILE:test-zplfilter-300>"
+  FILTER_203="$<TARGET_FILE:test-zplfilter-203>"
+  PPD_300="${ZPL_PPD_300}"
+  PPD_203="${ZPL_PPD_203}"
+  SAMPLE_PDF="${PROJECT_SOURCE_DIR}/samples/shipping-label.pdf"
+  CMAKE_COMMAND="${CMAKE_COMMAND}"
+  BINARY_DIR="${PROJECT_BINARY_DIR}"
+  FILTER_DIR="${ZPL_FILTER_DIR}"
+  PPD_INSTALL_DIR="${e2e_ppd_install_dir}")
+add_dependencies(e2e_tests test-zplfilter-300 test-zplfilter-203 zplfilter-ppds)
+include(GoogleTest)
+# Each case starts Ghostscript or a scheduler: well under a minute each, but
+# give a loaded machine room. RUN_SERIAL keeps two schedulers from competing.
+gtest_discover_tests(e2e_tests
+  TEST_PREFIX e2e.
+  PROPERTIES LABELS e2e TIMEOUT 300 RUN_SERIAL TRUE SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")

@@ -1,0 +1,118 @@
+// The PPDs against the filter that reads them: a size renamed in the driver
+// source, or a default the filter cannot parse, would print wrong labels
+// without any error, so the sizes and defaults are checked against the
+// filter's own table and settings code.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include <cups/ppd.h>
+#include <gtest/gtest.h>
+
+#include "settings/settings.h"
+
+// The PPD API is deprecated in Debian's libcups but is what a PPD is read with.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace {
+
+struct Model {
+  const char* name;
+  const char* ppd;
+  int number;
+};
+constexpr Model k300{"300dpi", PPD_300, 300};
+constexpr Model k203{"203dpi", PPD_203, 203};
+void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
+
+struct PpdCloser {
+  void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
+};
+using PpdOwner = std::unique_ptr<ppd_file_t, PpdCloser>;
+
+class Ppd : public ::testing::TestWithParam<Model> {
+protected:
+  void SetUp() override
+  {
+    ppd.reset(ppdOpenFile(GetParam().ppd));
+    ASSERT_TRUE(ppd) << GetParam().ppd;
+  }
+  PpdOwner ppd;
+};
+
+TEST_P(Ppd, SizesAreTheFilterTableEdgeToEdge)
+{
+  // libcups lists the custom size among the named ones.
+  int named = 0;
+  for (int i = 0; i < ppd->num_sizes; ++i)
+    named += std::strcmp(ppd->sizes[i].name, "Custom") != 0;
+  EXPECT_EQ(named, static_cast<int>(g_page_list.size()));
+  EXPECT_TRUE(ppd->variable_sizes);
+  for (const PageEntry& entry : g_page_list) {
+    SCOPED_TRACE(entry.name);
+    const ppd_size_t* size = ppdPageSize(ppd.get(), entry.name);
+    ASSERT_NE(size, nullptr) << "the PPD does not offer this size under the filter's name";
+    // The table rounds to whole millimetres; the PPD holds the exact size.
+    EXPECT_NEAR(size->width * 25.4 / 72, entry.width, 0.5);
+    EXPECT_NEAR(size->length * 25.4 / 72, entry.height, 0.5);
+    EXPECT_EQ(size->left, 0.0f);
+    EXPECT_EQ(size->bottom, 0.0f);
+    EXPECT_EQ(size->right, size->width);
+    EXPECT_EQ(size->top, size->length);
+  }
+}
+
+TEST_P(Ppd, NamesItsFilterAndModel)
+{
+  EXPECT_EQ(ppd->model_number, GetParam().number);
+  ASSERT_EQ(ppd->num_filters, 1);
+  EXPECT_EQ(std::string(ppd->filters[0]),
+            "application/vnd.cups-raster 50 zplfilter-" + std::to_string(GetParam().number));
+  EXPECT_EQ(std::string(ppd->manufacturer), "Generic");
+}
+
+// Every choice a print dialog offers must mean to the filter what its label
+// says: darkness 0 to 30, print speed ten times a whole rate.
+TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
+{
+  const ppd_option_t* darkness = ppdFindOption(ppd.get(), "Darkness");
+  ASSERT_NE(darkness, nullptr);
+  ASSERT_EQ(darkness->num_choices, 31);
+  for (int i = 0; i < darkness->num_choices; ++i)
+    EXPECT_EQ(std::string(darkness->choices[i].choice), std::to_string(i));
+
+  const ppd_option_t* speed = ppdFindOption(ppd.get(), "PrintSpeed");
+  ASSERT_NE(speed, nullptr);
+  for (int i = 0; i < speed->num_choices; ++i) {
+    const std::string value = speed->choices[i].choice;
+    const std::string text = speed->choices[i].text;
+    EXPECT_EQ(std::atoi(value.c_str()) % 10, 0) << value;
+    EXPECT_EQ(text, std::to_string(std::atoi(value.c_str()) / 10) + " in/s");
+  }
+
+  for (const char* name : {"DottedLine", "Horizontal", "Vertical"})
+    EXPECT_NE(ppdFindOption(ppd.get(), name), nullptr) << name;
+}
+
+TEST_P(Ppd, FilterTakesItsDefaults)
+{
+  LabelDoc doc;
+  std::memset(&doc, 0, sizeof doc);
+  ASSERT_EQ(setenv("PPD", GetParam().ppd, 1), 0);
+  set_pstops_with_ppd(&doc);
+  unsetenv("PPD");
+  EXPECT_EQ(doc.pageWidth, 102);
+  EXPECT_EQ(doc.pageHeight, 152);
+  EXPECT_EQ(doc.darkness, 15);
+  EXPECT_EQ(doc.printSpeed, 4);
+  EXPECT_EQ(doc.dottedLine, 0);
+  EXPECT_EQ(doc.horizontal, 0);
+  EXPECT_EQ(doc.vertical, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModels, Ppd, ::testing::Values(k300, k203),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
