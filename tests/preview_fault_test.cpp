@@ -1,0 +1,247 @@
+// zplpreview on labels damaged on purpose: each fault is named with its
+// label, the status is not 0, and nothing crashes or reads out of bounds.
+#include <gtest/gtest.h>
+
+#include "preview/render.h"
+#include "preview/zpl_parse.h"
+#include "preview_helpers.h"
+
+namespace {
+
+// One sound label of the 300 dpi filter: a page of 61 x 37 dots, 8 bytes a
+// row, 296 bytes in all.
+class PreviewFault : public ::testing::Test {
+protected:
+  static void SetUpTestSuite()
+  {
+    page = noise_page(61, 37, 7);
+    packed = pack_reference(page, 155);
+    label = filter_labels(FILTER_300, {page});
+  }
+  void SetUp() override { dir = make_temp_dir(); }
+  void TearDown() override { remove_tree(dir); }
+
+  // The fault must show in the parsed label number n and in what the tool
+  // says about it, with status 1; the tool also draws the damaged labels.
+  void expect_fault(const std::string& labels, int n, const std::string& fault)
+  {
+    const ZplStream stream = parse_zpl(labels);
+    EXPECT_FALSE(stream_sound(stream));
+    ASSERT_GE(stream.labels.size(), static_cast<size_t>(n));
+    const std::vector<std::string>& faults = stream.labels[n - 1].faults;
+    bool found = false;
+    for (const std::string& f : faults)
+      found = found || f.find(fault) != std::string::npos;
+    EXPECT_TRUE(found) << "label " << n << " faults: " << ::testing::PrintToString(faults);
+
+    ASSERT_TRUE(write_file(dir + "/job.zpl", labels));
+    const ProcessResult result =
+        run_program(ZPLPREVIEW, {ZPLPREVIEW, "--png", dir + "/label", dir + "/job.zpl"}, dir);
+    EXPECT_EQ(result.status, 1) << result.err;
+    const std::string start = "zplpreview: label " + std::to_string(n) + ": ";
+    bool said = false;
+    for (size_t at = result.err.find(start); !said && at != std::string::npos; at = result.err.find(start, at + 1))
+      said = result.err.substr(at, result.err.find('\n', at) - at).find(fault) != std::string::npos;
+    EXPECT_TRUE(said) << result.err;
+    EXPECT_NE(result.out.find("label " + std::to_string(n) + ": "), std::string::npos);
+    EXPECT_NE(result.out.find("FAULT: "), std::string::npos) << result.out;
+  }
+
+  // The label with its zlib stream replaced, base64 and CRC made anew.
+  static std::string with_stream(const std::vector<uint8_t>& stream, const std::string& counts = "296,296,8")
+  {
+    return with_graphic(label, counts, base64_field(":Z64:", stream));
+  }
+
+  static GreyPage page;
+  static std::vector<uint8_t> packed;
+  static std::string label;
+  std::string dir;
+};
+
+GreyPage PreviewFault::page;
+std::vector<uint8_t> PreviewFault::packed;
+std::string PreviewFault::label;
+
+TEST_F(PreviewFault, TheUndamagedLabelIsSound)
+{
+  ASSERT_TRUE(stream_sound(parse_zpl(label)));
+  ASSERT_TRUE(stream_sound(parse_zpl(with_stream(zlib_stream(packed)))));
+  ASSERT_TRUE(write_file(dir + "/job.zpl", label + label));
+  const ProcessResult result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/job.zpl"}, dir);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(PreviewFault, WrongCrc)
+{
+  const size_t z64 = label.find(":Z64:");
+  const size_t colon = label.find(':', z64 + 5);
+  std::string damaged = label;
+  damaged[colon + 1] = damaged[colon + 1] == '0' ? '1' : '0';
+  expect_fault(damaged, 1, "wrong CRC");
+  // Text changed, CRC kept.
+  damaged = label;
+  damaged[z64 + 9] = damaged[z64 + 9] == 'A' ? 'B' : 'A';
+  expect_fault(damaged, 1, "wrong CRC");
+  expect_fault(replaced(label, label.substr(colon, 5), ":12G4"), 1, "is not four hexadecimal digits");
+  expect_fault(with_graphic(label, "296,296,8", ":Z64:eJwDAAAAAAE="), 1, "no CRC");
+}
+
+TEST_F(PreviewFault, Base64ThatDoesNotDecode)
+{
+  const std::string field = base64_field(":Z64:", zlib_stream(packed));
+  std::string text = field.substr(5, field.rfind(':') - 5);
+  text[8] = '*';
+  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", text)), 1,
+               "base64 does not decode: '*' at character 9");
+  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", text.substr(0, text.size() - 1))), 1,
+               "base64 does not decode");
+  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", "eJ=w" + text.substr(4))), 1,
+               "base64 does not decode");
+}
+
+TEST_F(PreviewFault, ZlibStreamThatDoesNotInflate)
+{
+  std::vector<uint8_t> stream = zlib_stream(packed);
+  stream[0] ^= 0x0F;  // header
+  expect_fault(with_stream(stream), 1, "zlib stream does not inflate");
+  stream = zlib_stream(packed);
+  stream.back() ^= 0x55;  // the check value
+  expect_fault(with_stream(stream), 1, "zlib stream does not inflate");
+  expect_fault(with_stream(packed), 1, "zlib stream does not inflate");  // no zlib at all
+}
+
+TEST_F(PreviewFault, TruncatedZlibStream)
+{
+  const std::vector<uint8_t> stream = zlib_stream(packed);
+  expect_fault(with_stream({stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2)}), 1,
+               "zlib stream is truncated");
+  // Every data byte there, the check value cut off.
+  expect_fault(with_stream({stream.begin(), stream.end() - 4}), 1, "zlib stream is truncated: it ends after 296 of 296");
+  expect_fault(with_stream({stream.begin(), stream.begin() + 1}), 1, "zlib stream is truncated");
+  std::vector<uint8_t> longer = stream;
+  longer.push_back(0);
+  expect_fault(with_stream(longer), 1, "zlib stream is followed by 1 more bytes");
+}
+
+TEST_F(PreviewFault, InflatedSizeDiffersFromTheCounts)
+{
+  expect_fault(with_stream(zlib_stream(packed), "304,304,8"), 1,
+               "zlib stream inflates to 296 bytes, the ^GFA counts say 304");
+  expect_fault(with_stream(zlib_stream(packed), "288,288,8"), 1,
+               "zlib stream inflates to more than the 288 bytes the ^GFA counts say");
+  expect_fault(with_graphic(label, "288,288,8", base64_field(":B64:", packed)), 1,
+               "base64 data gives 296 bytes, the ^GFA counts say 288");
+  expect_fault(with_graphic(label, "304,304,8", hex_field(packed, 8)), 1, "hex data has 592 digits");
+}
+
+TEST_F(PreviewFault, CountsThatDisagree)
+{
+  expect_fault(with_stream(zlib_stream(packed), "296,297,8"), 1, "^GFA counts disagree: byte count 296, field count 297");
+  expect_fault(with_stream(zlib_stream(packed), "296,x,8"), 1, "^GFA field count 'x' is not a number");
+  expect_fault(replaced(label, "^GFA,296,296,8,", "^GFA,296,296,"), 1, "^GF needs a format, three counts and data");
+}
+
+TEST_F(PreviewFault, RowLengthThatDoesNotDivideTheSize)
+{
+  expect_fault(with_stream(zlib_stream(packed), "296,296,9"), 1, "row length 9 does not divide the size 296");
+  expect_fault(with_stream(zlib_stream(packed), "296,296,0"), 1, "row length 0 does not divide the size 296");
+}
+
+TEST_F(PreviewFault, LabelThatDoesNotEndWithXZ)
+{
+  const std::string open = replaced(label, "^XZ", "");
+  expect_fault(open, 1, "does not end with ^XZ");
+  // The next label still reads, and is sound.
+  const ZplStream stream = parse_zpl(open + label);
+  ASSERT_EQ(stream.labels.size(), 2u);
+  EXPECT_TRUE(stream.labels[1].faults.empty()) << ::testing::PrintToString(stream.labels[1].faults);
+  expect_fault(open + label, 1, "does not end with ^XZ: a dotted-line prefix follows at offset");
+  expect_fault(label + open, 2, "does not end with ^XZ");
+  // Without the prefix, the next ^XA shows it.
+  const std::string bare = open.substr(7);
+  expect_fault(bare + bare, 1, "does not end with ^XZ: a new ^XA follows at offset");
+}
+
+TEST_F(PreviewFault, HugeCountsAreRefusedUnallocated)
+{
+  expect_fault(with_stream(zlib_stream(packed), "4294967296,4294967296,1"), 1,
+               "^GFA announces 4294967296 bytes, more than");
+  expect_fault(with_stream(zlib_stream(packed), "9999999999,9999999999,1"), 1, "more than");
+  expect_fault(with_stream(zlib_stream(packed), "99999999999,99999999999,8"), 1, "is not a number");
+  expect_fault(replaced(label, "^PW708", "^PW4000000000"), 1, "^PW 4000000000 is more than the 32000 dots");
+  expect_fault(replaced(label, "^LL472", "^LL-5"), 1, "^LL '-5' is not a size in dots");
+  expect_fault(replaced(label, "^FO0,0,0", "^FO-7,3,0"), 1, "is not a position in dots");
+}
+
+TEST_F(PreviewFault, OtherDataAndStrayBytes)
+{
+  expect_fault(with_graphic(label, "296,296,8", ":Z65:AAAA:0000"), 1, "unknown data form ':Z65:'");
+  expect_fault(with_graphic(label, "296,296,8", "FF,\r\n"), 1, "(compressed hexadecimal is not checked)");
+  expect_fault(replaced(label, "^GFA,", "^GFB,"), 1, "^GF format 'B' is not checked");
+  expect_fault(replaced(label, "^GFA,", "^G)A,"), 1, "'^G)' at offset 67 is not a ZPL command");
+  expect_fault(replaced(label, "~SD7", "~SD7\x01"), 1, "stray bytes");
+  expect_fault(replaced(label, "~SD7", "~SD-1"), 1, "~SD '-1' is not a darkness");
+  expect_fault(replaced(label, "^PR4", "^PR4\r\nX"), 1, "^PR '4??X' is not a print rate");
+  expect_fault(replaced(label, "^MN", "junk^MN"), 1, "4 stray bytes at offset 7");
+  expect_fault(replaced(label, std::string("\x1F\x1B\x1A", 3), "\x1F\x1A"), 1, "stray bytes at offset 0");
+}
+
+TEST_F(PreviewFault, NothingOrOnlyDebrisIsNotSound)
+{
+  ASSERT_TRUE(write_file(dir + "/empty.zpl", ""));
+  ProcessResult result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/empty.zpl"}, dir);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "zplpreview: no label in the input\n");
+
+  ASSERT_TRUE(write_file(dir + "/tail.zpl", label + label.substr(0, 10)));
+  result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/tail.zpl"}, dir);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("zplpreview: a dotted-line prefix after the last label"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("zplpreview: commands after the last label, outside any ^XA..^XZ: ^MN"),
+            std::string::npos)
+      << result.err;
+
+  result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/missing.zpl"}, dir);
+  EXPECT_EQ(result.status, 2);
+  result = run_program(ZPLPREVIEW, {ZPLPREVIEW, "--dpi", "600", dir + "/tail.zpl"}, dir);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err.rfind("usage: zplpreview", 0), 0u) << result.err;
+}
+
+// Every cut of two labels and a set of single-byte changes at every
+// position: parsed and drawn without a crash (the sanitizer build checks
+// every read), and never sound with half a label.
+TEST_F(PreviewFault, CutsAndChangedBytesNeverCrash)
+{
+  const std::string two = label + label;
+  auto parse_and_draw = [](std::string_view bytes) {
+    const ZplStream stream = parse_zpl(bytes);
+    for (const Label& l : stream.labels) {
+      const PictureSize size = picture_size(l);
+      std::vector<uint8_t> row((size.width + 7) / 8);
+      for (uint32_t y = 0; y < size.height; ++y)
+        draw_row(l, size, y, row.data());
+    }
+    return stream_sound(stream);
+  };
+  for (size_t cut = 0; cut < two.size(); ++cut) {
+    const std::string part = two.substr(0, cut);
+    if (parse_and_draw(part)) {
+      const size_t end = part.find_last_not_of("\r\n");
+      EXPECT_EQ(part.substr(end - 2, 3), "^XZ") << "sound after a cut at " << cut;
+    }
+  }
+  const char kChanges[] = {'^', '~', ':', ',', '0', '\0', '\x1F', '\n'};
+  for (size_t at = 0; at < label.size(); ++at)
+    for (char change : kChanges) {
+      std::string changed = label;
+      changed[at] = change;
+      parse_and_draw(changed);
+      changed.insert(at, 1, change);
+      parse_and_draw(changed);
+    }
+}
+
+}  // namespace
