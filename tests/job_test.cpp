@@ -11,6 +11,8 @@ struct Model {
   bool header;
   double dotsPerMm;
 };
+void PrintTo(const Model& m, std::ostream* os) { *os << (m.header ? "300dpi" : "203dpi"); }
+
 constexpr Model k300{FILTER_300, 155, true, 11.8};
 constexpr Model k203{FILTER_203, 156, false, 8.0};
 
