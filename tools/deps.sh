@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libcups2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev
   cups cups-client cups-daemon cups-filters cups-ppdc ghostscript poppler-utils
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev valgrind time
 )
 
 missing=()

@@ -1,0 +1,22 @@
+# The fast packing against a plain reference loop, once per model so that
+# Gray2Bytes is also checked with each program's own threshold.
+include(GoogleTest)
+foreach(model 300 203)
+  add_executable(pack_reference_${model} pack_reference_test.cpp ${PROJECT_SOURCE_DIR}/filter/model.cpp)
+  target_compile_definitions(pack_reference_${model} PRIVATE ZPL_MODEL=${model} ZPL_LOG_PATH="quilby.log")
+  target_link_libraries(pack_reference_${model} PRIVATE zplcore GTest::gtest_main)
+  gtest_discover_tests(pack_reference_${model} TEST_PREFIX "${model}dpi.")
+endforeach()
+
+# The same checks with the vector path compiled out, as on a machine
+# without SSE2, so that the portable loop is tested here too.
+add_executable(pack_reference_portable
+  pack_reference_test.cpp
+  ${PROJECT_SOURCE_DIR}/raster/pack.cpp
+  ${PROJECT_SOURCE_DIR}/filter/log.cpp
+  ${PROJECT_SOURCE_DIR}/filter/model.cpp)
+target_include_directories(pack_reference_portable PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(pack_reference_portable PRIVATE ZPL_MODEL=300 ZPL_LOG_PATH="quilby.log")
+target_compile_options(pack_reference_portable PRIVATE -U__SSE2__)
+target_link_libraries(pack_reference_portable PRIVATE Cups::Cups GTest::gtest_main)
+gtest_discover_tests(pack_reference_portable TEST_PREFIX "portable.")
