@@ -79,6 +79,9 @@ bool convert_page(const LabelDoc* doc, cups_raster_t* ras, const cups_page_heade
   std::memset(buffers.packed.get(), 0, page.packedSize);
   Gray2Bytes(buffers.grey.get(), buffers.packed.get(), static_cast<int32_t>(bytesPerRow),
              static_cast<int32_t>(rows));
+  // The grey page is eight times the packed one and no longer needed: let it
+  // go before the compressed data and the text are taken.
+  buffers.grey.reset();
 
   // zlib's bound always holds the whole stream, even for a page that
   // hardly compresses.
