@@ -1,0 +1,385 @@
+// Hostile and broken input: pages the filter must refuse, jobs far longer
+// than any real one, and a PPD or log that cannot be used. The filter must
+// end cleanly, and every label written before the trouble must stand.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ZPL_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZPL_TEST_ASAN 1
+#endif
+#endif
+
+namespace {
+
+// How the child is set up beyond what run_program offers.
+struct ChildSetup {
+  std::string cwd;               // working folder; the log lands here
+  bool removeCwd = false;        // delete the working folder before exec
+  bool asNobody = false;         // drop root to uid/gid 65534 before exec
+  unsigned memoryCapMb = 0;      // largest allocation the child can get
+  std::vector<std::string> env;  // "NAME=value" to set, "-NAME" to unset
+};
+
+struct ChildRun {
+  ProcessResult result;
+  long maxRssKb = -1;  // peak resident size of the child
+};
+
+// Applies the setup inside the forked child. Returns false on failure.
+bool prepare_child(const ChildSetup& setup)
+{
+  std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+  // Freed pages must not pile up in the sanitizer's quarantine, or memory
+  // would grow with the page count for reasons of the test build alone.
+  asan += ":quarantine_size_mb=0";
+  if (setup.memoryCapMb) {
+#ifdef ZPL_TEST_ASAN
+    // The sanitizer reserves terabytes of address space, so the cap goes to
+    // its allocator instead; too large a request then returns null.
+    asan += ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(setup.memoryCapMb);
+#else
+    const rlim_t bytes = rlim_t{setup.memoryCapMb} << 20;
+    const rlimit limit{bytes, bytes};
+    if (setrlimit(RLIMIT_AS, &limit) != 0)
+      return false;
+#endif
+  }
+  if (setenv("ASAN_OPTIONS", asan.c_str(), 1) != 0)
+    return false;
+  for (const std::string& entry : setup.env) {
+    const size_t eq = entry.find('=');
+    const bool ok = entry[0] == '-' ? unsetenv(entry.c_str() + 1) == 0
+                                    : setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1) == 0;
+    if (!ok)
+      return false;
+  }
+  if (chdir(setup.cwd.c_str()) != 0 || (setup.removeCwd && rmdir(setup.cwd.c_str()) != 0))
+    return false;
+  if (setup.asNobody && geteuid() == 0)
+    return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+  return true;
+}
+
+// Runs a filter with its output collected in outDir, which must not be the
+// working folder (that one may be removed or read-only).
+ChildRun run_child(const std::vector<std::string>& args, const std::string& outDir,
+                   const std::string& stdinPath, const ChildSetup& setup)
+{
+  ChildRun run;
+  const std::string outPath = outDir + "/stdout", errPath = outDir + "/stderr";
+  std::vector<std::string> argStrings = args;
+  std::vector<char*> argv;
+  for (std::string& arg : argStrings)
+    argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0)
+    return run;
+  if (pid == 0) {
+    const int in = open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || !prepare_child(setup))
+      _exit(127);
+    dup2(in, 0), dup2(out, 1), dup2(err, 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) == pid) {
+    run.result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.maxRssKb = usage.ru_maxrss;
+  }
+  run.result.out = read_file(outPath);
+  run.result.err = read_file(errPath);
+  return run;
+}
+
+// One page of a hand-made stream: a header as it stands and the bytes after it.
+struct RawPage {
+  cups_page_header2_t header;
+  std::vector<uint8_t> data;
+};
+
+RawPage raw_page(const GreyPage& page)
+{
+  return {grey_header(page.width, page.height, page.copies), page.pixels};
+}
+
+// A header that claims what it likes; no pixel data follows it.
+RawPage claimed_page(uint32_t width, uint32_t height, uint32_t bytesPerLine, uint32_t bitsPerPixel = 8,
+                     size_t dataBytes = 0)
+{
+  RawPage page{grey_header(width, height, 1), std::vector<uint8_t>(dataBytes, 0)};
+  page.header.cupsBytesPerLine = bytesPerLine;
+  page.header.cupsBitsPerPixel = bitsPerPixel;
+  return page;
+}
+
+// An uncompressed raster stream, header after header, exactly as given.
+bool write_raw_stream(const std::string& path, const std::vector<RawPage>& pages)
+{
+  std::string bytes;
+  const uint32_t sync = CUPS_RASTER_SYNC;
+  bytes.append(reinterpret_cast<const char*>(&sync), sizeof sync);
+  for (const RawPage& page : pages) {
+    bytes.append(reinterpret_cast<const char*>(&page.header), sizeof page.header);
+    bytes.append(reinterpret_cast<const char*>(page.data.data()), page.data.size());
+  }
+  return write_file(path, bytes);
+}
+
+struct Model {
+  const char* name;
+  const char* program;
+  int threshold;
+  const char* defaultSize;  // the 60 x 40 mm label in dots
+};
+const Model k300{"300dpi", FILTER_300, 155, "^PW708^LS0^POI^LL472"};
+const Model k203{"203dpi", FILTER_203, 156, "^PW480^LS0^POI^LL320"};
+
+class LimitsTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    dir = make_temp_dir();
+    work = dir + "/work";
+    ASSERT_EQ(mkdir(work.c_str(), 0777), 0);
+    // The filter may run as nobody: it must reach its input and log folder.
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(work.c_str(), 0777), 0);
+  }
+  void TearDown() override
+  {
+    chmod(work.c_str(), 0777);
+    remove_tree(dir);
+  }
+
+  ChildRun run(const Model& model, const std::string& raster, ChildSetup setup)
+  {
+    if (setup.cwd.empty())
+      setup.cwd = work;
+    if (setup.env.empty())
+      setup.env.push_back("-PPD");
+    return run_child({model.program, "7", "alice", "labels", "1", "", raster}, dir, {}, setup);
+  }
+
+  // The labels of a run, which must decode cleanly.
+  static std::vector<DecodedLabel> labels_of(const ProcessResult& result)
+  {
+    std::vector<DecodedLabel> labels;
+    std::string error;
+    EXPECT_TRUE(decode_labels(result.out, labels, error)) << error;
+    return labels;
+  }
+
+  std::string dir;   // outputs and inputs, read-only for the filter
+  std::string work;  // the filter's working folder and log
+};
+
+// --- a bad page in the middle of a job ---
+
+struct BadPage {
+  const char* name;
+  RawPage page;
+  const char* message;
+};
+
+// Test names carry the parameters; these keep ctest's listing readable.
+void PrintTo(const Model& model, std::ostream* os) { *os << model.name; }
+void PrintTo(const BadPage& bad, std::ostream* os) { *os << bad.name; }
+
+// The sanitizer's allocator announces a refused request on standard error
+// before returning null; the filter's own lines are what is tested.
+std::string without_allocator_warning(std::string err)
+{
+#ifdef ZPL_TEST_ASAN
+  const size_t at = err.find("WARNING: AddressSanitizer failed to allocate");
+  if (at != std::string::npos) {
+    const size_t start = err.rfind('\n', at) + 1;  // npos + 1 is 0
+    err.erase(start, err.find('\n', at) + 1 - start);
+  }
+#endif
+  return err;
+}
+
+class BadPageTest : public LimitsTest,
+                    public ::testing::WithParamInterface<std::tuple<Model, BadPage>> {};
+
+// The good page before the bad one comes out whole and exact, the bad page
+// gives its PAGE line and one error, and nothing after it is printed.
+TEST_P(BadPageTest, EndsTheJobWithEarlierLabelsIntact)
+{
+  const auto& [model, bad] = GetParam();
+  const GreyPage first = noise_page(45, 20, 7, 2);
+  const std::string raster = dir + "/job.ras";
+  ASSERT_TRUE(write_raw_stream(raster, {raw_page(first), bad.page, raw_page(noise_page(16, 4, 8))}));
+
+  ChildSetup setup;
+  setup.memoryCapMb = 1024;
+  const ProcessResult result = run(model, raster, setup).result;
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(without_allocator_warning(result.err), std::string("PAGE: 1 2\nPAGE: 2 1\n") + bad.message);
+
+  const std::vector<DecodedLabel> labels = labels_of(result);
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_EQ(labels[0].copies, 2);
+  EXPECT_EQ(labels[0].packed, pack_reference(first, model.threshold));
+  EXPECT_EQ(result.out.substr(result.out.size() - 5), "^XZ\r\n");
+}
+
+constexpr char kNoMemory[] = "ERROR: Unable to allocate memory\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    , BadPageTest,
+    ::testing::Combine(
+        ::testing::Values(k300, k203),
+        ::testing::Values(
+            // 3.9 GB of grey: within 32 bits, beyond the memory the child gets.
+            BadPage{"PageTooLargeForMemory", claimed_page(65536, 60000, 65536), kNoMemory},
+            BadPage{"PageBeyond32Bits", claimed_page(1u << 20, 1u << 13, 1u << 20), kNoMemory},
+            BadPage{"ZeroWidth", claimed_page(0, 4, 8, 8, 32),
+                    "ERROR: Page is not 8-bit grey: 8 bytes per line for 0 pixels\n"},
+            BadPage{"LineLongerThanRow", claimed_page(16, 4, 32, 16, 128),
+                    "ERROR: Page is not 8-bit grey: 32 bytes per line for 16 pixels\n"})),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+    });
+
+// --- a job far longer than any real one ---
+
+// Writes count noise pages in a process of its own. A child's peak resident
+// size includes what it inherits from the test at fork, so the pages must
+// never live here (the sanitizer's quarantine would keep them resident).
+bool write_noise_pages_apart(const std::string& path, int count)
+{
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<GreyPage> pages;
+    for (int i = 0; i < count; ++i)
+      pages.push_back(noise_page(320, 160, static_cast<uint32_t>(i), 1));
+    _exit(write_raster(path, pages) ? 0 : 1);
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Every page's buffers are gone before the next header is read, so the peak
+// resident size of a 1000-page job is that of a 10-page job.
+TEST_F(LimitsTest, MemoryStaysFlatOverAThousandPages)
+{
+  auto peak_for = [&](int count) {
+    const std::string raster = dir + "/pages.ras";
+    EXPECT_TRUE(write_noise_pages_apart(raster, count));
+    const ChildRun child = run(k300, raster, {});
+    EXPECT_EQ(child.result.status, 0);
+    size_t labels = 0;
+    for (size_t at = 0; (at = child.result.out.find("^XZ\r\n", at)) != std::string::npos; ++at)
+      ++labels;
+    EXPECT_EQ(labels, static_cast<size_t>(count));
+    EXPECT_NE(child.result.err.find("PAGE: " + std::to_string(count) + " 1\n"), std::string::npos);
+    return child.maxRssKb;
+  };
+  const long few = peak_for(10);
+  const long many = peak_for(1000);
+  ASSERT_GT(few, 0);
+  // A leak of even 1 KB per page would show as 1 MB.
+  EXPECT_LT(many, few + 1024) << "peak of 10 pages: " << few << " KB, of 1000 pages: " << many << " KB";
+}
+
+// --- settings and log that cannot be used ---
+
+class UnusablePpdTest : public LimitsTest, public ::testing::WithParamInterface<const char*> {};
+
+// Whatever is wrong with the PPD, the job prints at the built-in defaults
+// and the log tells why.
+TEST_P(UnusablePpdTest, JobPrintsAtBuiltInDefaults)
+{
+  const std::string kind = GetParam();
+  const std::string ppd = dir + "/queue.ppd";
+  ChildSetup setup;
+  if (kind == "Directory") {
+    ASSERT_EQ(mkdir(ppd.c_str(), 0755), 0);
+  } else if (kind == "Unreadable") {
+    ASSERT_TRUE(write_file(ppd, "*PPD-Adobe: \"4.3\"\n*DefaultDarkness: 25\n"));
+    ASSERT_EQ(chmod(ppd.c_str(), 0), 0);
+    setup.asNobody = true;  // root reads any file
+  } else if (kind == "Empty") {
+    ASSERT_TRUE(write_file(ppd, ""));
+  } else if (kind == "NotAPpd") {
+    ASSERT_TRUE(write_file(ppd, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)));
+  }
+  setup.env = {"PPD=" + ppd};
+  const std::string raster = dir + "/job.ras";
+  ASSERT_TRUE(write_raster(raster, {noise_page(24, 8, 3)}));
+
+  const ProcessResult result = run(k300, raster, setup).result;
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "PAGE: 1 1\n");
+  const std::vector<DecodedLabel> labels = labels_of(result);
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_NE(labels[0].setup.find(k300.defaultSize), std::string::npos) << labels[0].setup;
+  EXPECT_EQ(labels[0].darkness, 7);
+  EXPECT_NE(read_file(work + "/quilby.log").find("can't param ppdfile"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(, UnusablePpdTest,
+                         ::testing::Values("Directory", "Missing", "Unreadable", "Empty", "NotAPpd"));
+
+class UnusableLogTest : public LimitsTest, public ::testing::WithParamInterface<const char*> {};
+
+// Without its log the filter writes exactly the labels it writes with one.
+TEST_P(UnusableLogTest, LabelsAreUnchanged)
+{
+  const std::string kind = GetParam();
+  const std::string raster = dir + "/job.ras";
+  ASSERT_TRUE(write_raster(raster, {noise_page(30, 12, 5), noise_page(9, 3, 6, 3)}));
+  const ProcessResult logged = run(k300, raster, {}).result;
+  ASSERT_NE(read_file(work + "/quilby.log").find("Exit main"), std::string::npos);
+  ASSERT_EQ(unlink((work + "/quilby.log").c_str()), 0);
+
+  ChildSetup setup;
+  if (kind == "FolderMissing") {
+    setup.removeCwd = true;
+  } else if (kind == "FolderReadOnly") {
+    ASSERT_EQ(chmod(work.c_str(), 0555), 0);
+    setup.asNobody = true;  // root writes anywhere
+  } else if (kind == "LogIsAFolder") {
+    ASSERT_EQ(mkdir((work + "/quilby.log").c_str(), 0755), 0);
+  }
+  const ProcessResult unlogged = run(k300, raster, setup).result;
+  EXPECT_EQ(unlogged.status, 0);
+  EXPECT_EQ(unlogged.err, "PAGE: 1 1\nPAGE: 2 3\n");
+  EXPECT_EQ(labels_of(unlogged).size(), 2u);
+  EXPECT_EQ(unlogged.out, logged.out);
+  if (kind == "FolderReadOnly") {
+    struct stat info {};
+    EXPECT_NE(stat((work + "/quilby.log").c_str(), &info), 0) << "a log appeared in a read-only folder";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, UnusableLogTest, ::testing::Values("FolderMissing", "FolderReadOnly", "LogIsAFolder"));
+
+}  // namespace
