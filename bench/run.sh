@@ -61,17 +61,21 @@ check_raster() {
   fi
 }
 
-zebra_ppd=$work/ppd/zebra.ppd
-if [ ! -f "$zebra_ppd" ]; then
+# CUPS's sample driver makes many PPDs; the one for rastertolabel's ZPL mode
+# is the one whose model name says ZPL.
+cupslabel_ppd=$work/ppd/cupslabel.ppd
+if [ ! -f "$cupslabel_ppd" ]; then
   log "making the ZPL PPD of CUPS's sample driver"
-  ppdc -d "$work/ppd" /usr/share/cups/drv/sample.drv 2>/dev/null
+  ppdc -d "$work/ppd/sample" /usr/share/cups/drv/sample.drv 2>/dev/null
+  zpl_ppd=$(grep -l '^\*ModelName:.*ZPL' "$work/ppd/sample"/*.ppd | head -1)
+  [ -n "$zpl_ppd" ] && cp "$zpl_ppd" "$cupslabel_ppd"
 fi
-[ -f "$zebra_ppd" ] || { echo "bench: ppdc made no zebra.ppd" >&2; exit 1; }
+[ -f "$cupslabel_ppd" ] || { echo "bench: CUPS's sample driver gave no ZPL PPD" >&2; exit 1; }
 
 # render dpi count: PostScript job, then both rasters, by CUPS's chain.
 render() {
   local dpi=$1 n=$2
-  local ps=$work/label-$n.ps ours=$work/ours-$dpi-$n.ras zebra=$work/zebra-$dpi-$n.ras
+  local ps=$work/label-$n.ps ours=$work/ours-$dpi-$n.ras cupslabel=$work/cupslabel-$dpi-$n.ras
   # A changed label or PPD makes the files made from it again.
   if [ "$root/bench/label.ps" -nt "$ps" ]; then rm -f "$ps"; fi
   if [ ! -f "$ps" ]; then
@@ -79,19 +83,19 @@ render() {
       -sOutputFile="$ps" "$root/bench/label.ps"
   fi
   if [ "$ps" -nt "$ours" ] || [ "$build/ppd/zplfilter-$dpi.ppd" -nt "$ours" ]; then rm -f "$ours"; fi
-  if [ "$ps" -nt "$zebra" ] || [ "$zebra_ppd" -nt "$zebra" ]; then rm -f "$zebra"; fi
+  if [ "$ps" -nt "$cupslabel" ] || [ "$cupslabel_ppd" -nt "$cupslabel" ]; then rm -f "$cupslabel"; fi
   if [ ! -f "$ours" ]; then
     log "rendering $n labels at $dpi dpi, 8-bit grey"
     cupsfilter -p "$build/ppd/zplfilter-$dpi.ppd" -m application/vnd.cups-raster "$ps" \
       >"$ours" 2>"$work/cupsfilter.err"
   fi
   check_raster "$ours" "$dpi" 8 0
-  if [ ! -f "$zebra" ]; then
+  if [ ! -f "$cupslabel" ]; then
     log "rendering $n labels at $dpi dpi, 1-bit, for rastertolabel"
-    cupsfilter -p "$zebra_ppd" -o Resolution="${dpi}dpi" -o PageSize=w288h432 \
-      -m application/vnd.cups-raster "$ps" >"$zebra" 2>"$work/cupsfilter.err"
+    cupsfilter -p "$cupslabel_ppd" -o Resolution="${dpi}dpi" -o PageSize=w288h432 \
+      -m application/vnd.cups-raster "$ps" >"$cupslabel" 2>"$work/cupsfilter.err"
   fi
-  check_raster "$zebra" "$dpi" 1 3
+  check_raster "$cupslabel" "$dpi" 1 3
 }
 [ -f "$build/ppd/zplfilter-300.ppd" ] || { echo "bench: our PPDs were not built" >&2; exit 1; }
 for dpi in 300 203; do
@@ -110,8 +114,8 @@ commands() { # count
     t=155; [ "$dpi" = 203 ] && t=156
     printf 'ours-%s\t%s\tPPD=%s\t%s\t1\tbench\tlabels\t1\t%s\n' "$dpi" "$work/ours-$dpi-$n.ras" \
       "$build/ppd/zplfilter-$dpi.ppd" "$build/zplfilter-$dpi" "$options"
-    printf 'rastertolabel-%s\t%s\tPPD=%s\t%s\t1\tbench\tlabels\t1\t%s\n' "$dpi" "$work/zebra-$dpi-$n.ras" \
-      "$zebra_ppd" "$rastertolabel" "$options"
+    printf 'rastertolabel-%s\t%s\tPPD=%s\t%s\t1\tbench\tlabels\t1\t%s\n' "$dpi" "$work/cupslabel-$dpi-$n.ras" \
+      "$cupslabel_ppd" "$rastertolabel" "$options"
     printf 'floor-%s\t%s\t-\t%s\t%s\n' "$dpi" "$work/ours-$dpi-$n.ras" "$build/bench/zpl-floor" "$t"
   done
 }
