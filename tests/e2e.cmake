@@ -13,13 +13,13 @@ if(CUPSTESTPPD_EXECUTABLE)
   endforeach()
 endif()
 
-add_executable(e2e_tests
+zpl_filter_tests(e2e_tests
   e2e/cups_env.cpp
   e2e/cupsfilter_test.cpp
   e2e/ppd_test.cpp
   e2e/queue_test.cpp
   ${PROJECT_SOURCE_DIR}/filter/model.cpp)
-target_link_libraries(e2e_tests PRIVATE test_support zplcore Cups::Cups GTest::gtest_main)
+target_link_libraries(e2e_tests PRIVATE zplcore)
 # The staging install puts the PPDs under the install prefix, unless the
 # folder was given as an absolute path.
 if(IS_ABSOLUTE "${ZPL_PPD_INSTALL_DIR}")
@@ -32,8 +32,6 @@ endif()
 target_compile_definitions(e2e_tests PRIVATE
   ZPL_MODEL=300
   ZPL_LOG_PATH="quilby.log"
-  FILTER_300="$<TARGET_FILE:test-zplfilter-300>"
-  FILTER_203="$<TARGET_FILE:test-zplfilter-203>"
   PPD_300="${ZPL_PPD_300}"
   PPD_203="${ZPL_PPD_203}"
   SAMPLE_PDF="${PROJECT_SOURCE_DIR}/samples/shipping-label.pdf"
@@ -41,8 +39,7 @@ target_compile_definitions(e2e_tests PRIVATE
   BINARY_DIR="${PROJECT_BINARY_DIR}"
   FILTER_DIR="${ZPL_FILTER_DIR}"
   PPD_INSTALL_DIR="${e2e_ppd_install_dir}")
-add_dependencies(e2e_tests test-zplfilter-300 test-zplfilter-203 zplfilter-ppds)
-include(GoogleTest)
+add_dependencies(e2e_tests zplfilter-ppds)
 # Each case starts Ghostscript or a scheduler: well under a minute each, but
 # give a loaded machine room. RUN_SERIAL keeps two schedulers from competing.
 gtest_discover_tests(e2e_tests

@@ -84,30 +84,6 @@ std::string expected_label(const Model& model, const LabelSettings& s, const Gre
   return label;
 }
 
-struct RawPage {
-  cups_page_header2_t header;
-  std::vector<uint8_t> data;
-};
-
-// An uncompressed raster stream of headers as given, for headers that
-// libcups would not write.
-bool write_raw_pages(const std::string& path, const std::vector<RawPage>& pages)
-{
-  std::string bytes;
-  const uint32_t sync = CUPS_RASTER_SYNC;
-  bytes.append(reinterpret_cast<const char*>(&sync), sizeof sync);
-  for (const RawPage& page : pages) {
-    bytes.append(reinterpret_cast<const char*>(&page.header), sizeof page.header);
-    bytes.append(page.data.begin(), page.data.end());
-  }
-  return write_file(path, bytes);
-}
-
-RawPage raw(const GreyPage& page)
-{
-  return {grey_header(page.width, page.height, page.copies), page.pixels};
-}
-
 class Labels : public ::testing::TestWithParam<Model> {
 protected:
   void SetUp() override { dir = make_temp_dir(); }
@@ -229,13 +205,13 @@ TEST_P(Labels, EmptyPageHeaderEndsTheJob)
   const GreyPage first = noise_page(12, 4, 41, 2), later = noise_page(12, 4, 42, 1);
   for (const char* emptyField : {"cupsHeight", "cupsBytesPerLine"}) {
     SCOPED_TRACE(emptyField);
-    RawPage empty = raw(white_page(12, 4));
+    RawPage empty = raw_page(white_page(12, 4));
     empty.data.clear();
     if (std::strcmp(emptyField, "cupsHeight") == 0)
       empty.header.cupsHeight = 0;
     else
       empty.header.cupsBytesPerLine = 0;
-    ASSERT_TRUE(write_raw_pages(dir + "/job.ras", {raw(first), empty, raw(later)}));
+    ASSERT_TRUE(write_raw_pages(dir + "/job.ras", {raw_page(first), empty, raw_page(later)}));
     const ProcessResult result = run_file(dir + "/job.ras");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "PAGE: 1 2\n");
@@ -260,19 +236,19 @@ TEST_P(Labels, StreamsWithoutPagesPrintNothing)
 TEST_P(Labels, PagesThatDoNotFitAreRefusedAfterTheirPageLine)
 {
   const GreyPage first = noise_page(16, 3, 51, 1);
-  RawPage wide = raw(noise_page(16, 3, 52, 1));
+  RawPage wide = raw_page(noise_page(16, 3, 52, 1));
   wide.header.cupsBytesPerLine = 32;  // two bytes per pixel
   wide.data.resize(32 * 3, 0);
-  RawPage noWidth = raw(white_page(8, 3));
+  RawPage noWidth = raw_page(white_page(8, 3));
   noWidth.header.cupsWidth = 0;
-  RawPage huge = raw(white_page(8, 1));
+  RawPage huge = raw_page(white_page(8, 1));
   huge.header.cupsWidth = huge.header.cupsBytesPerLine = 70000;
   huge.header.cupsHeight = 70000;
   huge.data.clear();
 
   for (const RawPage& bad : {wide, noWidth, huge}) {
     SCOPED_TRACE(bad.header.cupsWidth);
-    ASSERT_TRUE(write_raw_pages(dir + "/job.ras", {raw(first), bad, raw(first)}));
+    ASSERT_TRUE(write_raw_pages(dir + "/job.ras", {raw_page(first), bad, raw_page(first)}));
     const ProcessResult result = run_file(dir + "/job.ras");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, expected_label(GetParam(), {}, first));

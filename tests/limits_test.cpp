@@ -1,15 +1,10 @@
 // Hostile and broken input: pages the filter must refuse, jobs far longer
 // than any real one, and a PPD or log that cannot be used. The filter must
 // end cleanly, and every label written before the trouble must stand.
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -29,104 +24,6 @@
 
 namespace {
 
-// How the child is set up beyond what run_program offers.
-struct ChildSetup {
-  std::string cwd;               // working folder; the log lands here
-  bool removeCwd = false;        // delete the working folder before exec
-  bool asNobody = false;         // drop root to uid/gid 65534 before exec
-  unsigned memoryCapMb = 0;      // largest allocation the child can get
-  std::vector<std::string> env;  // "NAME=value" to set, "-NAME" to unset
-};
-
-struct ChildRun {
-  ProcessResult result;
-  long maxRssKb = -1;  // peak resident size of the child
-};
-
-// Applies the setup inside the forked child. Returns false on failure.
-bool prepare_child(const ChildSetup& setup)
-{
-  std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-  // Freed pages must not pile up in the sanitizer's quarantine, or memory
-  // would grow with the page count for reasons of the test build alone.
-  asan += ":quarantine_size_mb=0";
-  if (setup.memoryCapMb) {
-#ifdef ZPL_TEST_ASAN
-    // The sanitizer reserves terabytes of address space, so the cap goes to
-    // its allocator instead; too large a request then returns null.
-    asan += ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(setup.memoryCapMb);
-#else
-    const rlim_t bytes = rlim_t{setup.memoryCapMb} << 20;
-    const rlimit limit{bytes, bytes};
-    if (setrlimit(RLIMIT_AS, &limit) != 0)
-      return false;
-#endif
-  }
-  if (setenv("ASAN_OPTIONS", asan.c_str(), 1) != 0)
-    return false;
-  for (const std::string& entry : setup.env) {
-    const size_t eq = entry.find('=');
-    const bool ok = entry[0] == '-' ? unsetenv(entry.c_str() + 1) == 0
-                                    : setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1) == 0;
-    if (!ok)
-      return false;
-  }
-  if (chdir(setup.cwd.c_str()) != 0 || (setup.removeCwd && rmdir(setup.cwd.c_str()) != 0))
-    return false;
-  if (setup.asNobody && geteuid() == 0)
-    return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
-  return true;
-}
-
-// Runs a filter with its output collected in outDir, which must not be the
-// working folder (that one may be removed or read-only).
-ChildRun run_child(const std::vector<std::string>& args, const std::string& outDir,
-                   const std::string& stdinPath, const ChildSetup& setup)
-{
-  ChildRun run;
-  const std::string outPath = outDir + "/stdout", errPath = outDir + "/stderr";
-  std::vector<std::string> argStrings = args;
-  std::vector<char*> argv;
-  for (std::string& arg : argStrings)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0)
-    return run;
-  if (pid == 0) {
-    const int in = open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || !prepare_child(setup))
-      _exit(127);
-    dup2(in, 0), dup2(out, 1), dup2(err, 2);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) == pid) {
-    run.result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.maxRssKb = usage.ru_maxrss;
-  }
-  run.result.out = read_file(outPath);
-  run.result.err = read_file(errPath);
-  return run;
-}
-
-// One page of a hand-made stream: a header as it stands and the bytes after it.
-struct RawPage {
-  cups_page_header2_t header;
-  std::vector<uint8_t> data;
-};
-
-RawPage raw_page(const GreyPage& page)
-{
-  return {grey_header(page.width, page.height, page.copies), page.pixels};
-}
-
 // A header that claims what it likes; no pixel data follows it.
 RawPage claimed_page(uint32_t width, uint32_t height, uint32_t bytesPerLine, uint32_t bitsPerPixel = 8,
                      size_t dataBytes = 0)
@@ -135,19 +32,6 @@ RawPage claimed_page(uint32_t width, uint32_t height, uint32_t bytesPerLine, uin
   page.header.cupsBytesPerLine = bytesPerLine;
   page.header.cupsBitsPerPixel = bitsPerPixel;
   return page;
-}
-
-// An uncompressed raster stream, header after header, exactly as given.
-bool write_raw_stream(const std::string& path, const std::vector<RawPage>& pages)
-{
-  std::string bytes;
-  const uint32_t sync = CUPS_RASTER_SYNC;
-  bytes.append(reinterpret_cast<const char*>(&sync), sizeof sync);
-  for (const RawPage& page : pages) {
-    bytes.append(reinterpret_cast<const char*>(&page.header), sizeof page.header);
-    bytes.append(reinterpret_cast<const char*>(page.data.data()), page.data.size());
-  }
-  return write_file(path, bytes);
 }
 
 struct Model {
@@ -176,13 +60,15 @@ protected:
     remove_tree(dir);
   }
 
-  ChildRun run(const Model& model, const std::string& raster, ChildSetup setup)
+  // Runs a filter in the working folder, its output collected in dir (the
+  // working folder may be removed or read-only).
+  ProcessResult run(const Model& model, const std::string& raster, RunSetup setup)
   {
-    if (setup.cwd.empty())
-      setup.cwd = work;
+    setup.dir = work;
+    setup.outDir = dir;
     if (setup.env.empty())
       setup.env.push_back("-PPD");
-    return run_child({model.program, "7", "alice", "labels", "1", "", raster}, dir, {}, setup);
+    return run_process(model.program, {model.program, "7", "alice", "labels", "1", "", raster}, setup);
   }
 
   // The labels of a run, which must decode cleanly.
@@ -234,11 +120,11 @@ TEST_P(BadPageTest, EndsTheJobWithEarlierLabelsIntact)
   const auto& [model, bad] = GetParam();
   const GreyPage first = noise_page(45, 20, 7, 2);
   const std::string raster = dir + "/job.ras";
-  ASSERT_TRUE(write_raw_stream(raster, {raw_page(first), bad.page, raw_page(noise_page(16, 4, 8))}));
+  ASSERT_TRUE(write_raw_pages(raster, {raw_page(first), bad.page, raw_page(noise_page(16, 4, 8))}));
 
-  ChildSetup setup;
+  RunSetup setup;
   setup.memoryCapMb = 1024;
-  const ProcessResult result = run(model, raster, setup).result;
+  const ProcessResult result = run(model, raster, setup);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(without_allocator_warning(result.err), std::string("PAGE: 1 2\nPAGE: 2 1\n") + bad.message);
 
@@ -293,13 +179,13 @@ TEST_F(LimitsTest, MemoryStaysFlatOverAThousandPages)
   auto peak_for = [&](int count) {
     const std::string raster = dir + "/pages.ras";
     EXPECT_TRUE(write_noise_pages_apart(raster, count));
-    const ChildRun child = run(k300, raster, {});
-    EXPECT_EQ(child.result.status, 0);
+    const ProcessResult child = run(k300, raster, {});
+    EXPECT_EQ(child.status, 0);
     size_t labels = 0;
-    for (size_t at = 0; (at = child.result.out.find("^XZ\r\n", at)) != std::string::npos; ++at)
+    for (size_t at = 0; (at = child.out.find("^XZ\r\n", at)) != std::string::npos; ++at)
       ++labels;
     EXPECT_EQ(labels, static_cast<size_t>(count));
-    EXPECT_NE(child.result.err.find("PAGE: " + std::to_string(count) + " 1\n"), std::string::npos);
+    EXPECT_NE(child.err.find("PAGE: " + std::to_string(count) + " 1\n"), std::string::npos);
     return child.maxRssKb;
   };
   const long few = peak_for(10);
@@ -319,7 +205,7 @@ TEST_P(UnusablePpdTest, JobPrintsAtBuiltInDefaults)
 {
   const std::string kind = GetParam();
   const std::string ppd = dir + "/queue.ppd";
-  ChildSetup setup;
+  RunSetup setup;
   if (kind == "Directory") {
     ASSERT_EQ(mkdir(ppd.c_str(), 0755), 0);
   } else if (kind == "Unreadable") {
@@ -335,7 +221,7 @@ TEST_P(UnusablePpdTest, JobPrintsAtBuiltInDefaults)
   const std::string raster = dir + "/job.ras";
   ASSERT_TRUE(write_raster(raster, {noise_page(24, 8, 3)}));
 
-  const ProcessResult result = run(k300, raster, setup).result;
+  const ProcessResult result = run(k300, raster, setup);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "PAGE: 1 1\n");
   const std::vector<DecodedLabel> labels = labels_of(result);
@@ -356,20 +242,20 @@ TEST_P(UnusableLogTest, LabelsAreUnchanged)
   const std::string kind = GetParam();
   const std::string raster = dir + "/job.ras";
   ASSERT_TRUE(write_raster(raster, {noise_page(30, 12, 5), noise_page(9, 3, 6, 3)}));
-  const ProcessResult logged = run(k300, raster, {}).result;
+  const ProcessResult logged = run(k300, raster, {});
   ASSERT_NE(read_file(work + "/quilby.log").find("Exit main"), std::string::npos);
   ASSERT_EQ(unlink((work + "/quilby.log").c_str()), 0);
 
-  ChildSetup setup;
+  RunSetup setup;
   if (kind == "FolderMissing") {
-    setup.removeCwd = true;
+    setup.removeDir = true;
   } else if (kind == "FolderReadOnly") {
     ASSERT_EQ(chmod(work.c_str(), 0555), 0);
     setup.asNobody = true;  // root writes anywhere
   } else if (kind == "LogIsAFolder") {
     ASSERT_EQ(mkdir((work + "/quilby.log").c_str(), 0755), 0);
   }
-  const ProcessResult unlogged = run(k300, raster, setup).result;
+  const ProcessResult unlogged = run(k300, raster, setup);
   EXPECT_EQ(unlogged.status, 0);
   EXPECT_EQ(unlogged.err, "PAGE: 1 1\nPAGE: 2 3\n");
   EXPECT_EQ(labels_of(unlogged).size(), 2u);

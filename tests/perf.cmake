@@ -1,10 +1,7 @@
 # The fast packing against a plain reference loop, once per model so that
 # Gray2Bytes is also checked with each program's own threshold.
-include(GoogleTest)
 foreach(model 300 203)
-  add_executable(pack_reference_${model} pack_reference_test.cpp ${PROJECT_SOURCE_DIR}/filter/model.cpp)
-  target_compile_definitions(pack_reference_${model} PRIVATE ZPL_MODEL=${model} ZPL_LOG_PATH="quilby.log")
-  target_link_libraries(pack_reference_${model} PRIVATE zplcore GTest::gtest_main)
+  zpl_model_tests(pack_reference_${model} ${model} pack_reference_test.cpp)
   gtest_discover_tests(pack_reference_${model} TEST_PREFIX "${model}dpi.")
 endforeach()
 

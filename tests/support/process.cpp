@@ -2,6 +2,8 @@
 // and standard input, its output and status collected.
 #include <fcntl.h>
 #include <ftw.h>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +17,14 @@
 #include <gtest/gtest.h>
 
 #include "support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ZPL_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZPL_TEST_ASAN 1
+#endif
+#endif
 
 extern char** environ;
 
@@ -46,15 +56,52 @@ std::vector<char*> c_strings(std::vector<std::string>& strings)
   return pointers;
 }
 
+// ASAN_OPTIONS for a sanitizer-built child. Freed pages must not pile up in
+// the sanitizer's quarantine, or memory would grow with the page count for
+// reasons of the test build alone. Under the sanitizer a memory cap goes to
+// its allocator: it reserves terabytes of address space, so an address-space
+// limit can't be used, and too large a request then returns null.
+std::string sanitizer_options(unsigned memoryCapMb)
+{
+  const char* inherited = std::getenv("ASAN_OPTIONS");
+  std::string options = std::string("ASAN_OPTIONS=") + (inherited ? inherited : "") + ":quarantine_size_mb=0";
+#ifdef ZPL_TEST_ASAN
+  if (memoryCapMb)
+    options += ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(memoryCapMb);
+#else
+  (void)memoryCapMb;
+#endif
+  return options;
+}
+
+// Applies the setup inside the forked child. Returns false on failure.
+bool prepare_child(const RunSetup& setup)
+{
+#ifndef ZPL_TEST_ASAN
+  if (setup.memoryCapMb) {
+    const rlim_t bytes = rlim_t{setup.memoryCapMb} << 20;
+    const rlimit limit{bytes, bytes};
+    if (setrlimit(RLIMIT_AS, &limit) != 0)
+      return false;
+  }
+#endif
+  if (chdir(setup.dir.c_str()) != 0 || (setup.removeDir && rmdir(setup.dir.c_str()) != 0))
+    return false;
+  if (setup.asNobody && geteuid() == 0)
+    return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+  return true;
+}
+
 }  // namespace
 
-ProcessResult run_program(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& dir, const std::string& stdinPath,
-                          const std::vector<std::string>& env)
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args, const RunSetup& setup)
 {
   ProcessResult result;
-  const std::string outPath = dir + "/.stdout", errPath = dir + "/.stderr";
-  std::vector<std::string> argStrings = args, envStrings = child_environment(env);
+  const std::string outDir = setup.outDir.empty() ? setup.dir : setup.outDir;
+  const std::string outPath = outDir + "/.stdout", errPath = outDir + "/.stderr";
+  std::vector<std::string> changes = setup.env;
+  changes.push_back(sanitizer_options(setup.memoryCapMb));
+  std::vector<std::string> argStrings = args, envStrings = child_environment(changes);
   std::vector<char*> argv = c_strings(argStrings), envp = c_strings(envStrings);
 
   std::fflush(nullptr);
@@ -62,23 +109,37 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
   if (pid < 0)
     return result;
   if (pid == 0) {
-    const int in = open(stdinPath.empty() ? "/dev/null" : stdinPath.c_str(), O_RDONLY);
+    const int in = open(setup.stdinPath.empty() ? "/dev/null" : setup.stdinPath.c_str(), O_RDONLY);
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || chdir(dir.c_str()) != 0)
+    if (in < 0 || out < 0 || err < 0 || !prepare_child(setup))
       _exit(127);
     dup2(in, 0), dup2(out, 1), dup2(err, 2);
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) == pid) {
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.maxRssKb = usage.ru_maxrss;
+  }
   result.out = read_file(outPath);
   result.err = read_file(errPath);
   unlink(outPath.c_str());
   unlink(errPath.c_str());
   return result;
+}
+
+ProcessResult run_program(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& dir, const std::string& stdinPath,
+                          const std::vector<std::string>& env)
+{
+  RunSetup setup;
+  setup.dir = dir;
+  setup.stdinPath = stdinPath;
+  setup.env = env;
+  return run_process(program, args, setup);
 }
 
 std::string make_temp_dir()

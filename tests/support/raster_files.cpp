@@ -71,12 +71,19 @@ bool write_raster(const std::string& path, const std::vector<GreyPage>& pages, c
   return close(fd) == 0 && ok;
 }
 
-bool write_raw_raster(const std::string& path, const cups_page_header2_t& header, const std::vector<uint8_t>& data)
+RawPage raw_page(const GreyPage& page)
+{
+  return {grey_header(page.width, page.height, page.copies), page.pixels};
+}
+
+bool write_raw_pages(const std::string& path, const std::vector<RawPage>& pages)
 {
   std::string bytes;
   const uint32_t sync = CUPS_RASTER_SYNC;
   bytes.append(reinterpret_cast<const char*>(&sync), sizeof sync);
-  bytes.append(reinterpret_cast<const char*>(&header), sizeof header);
-  bytes.append(reinterpret_cast<const char*>(data.data()), data.size());
+  for (const RawPage& page : pages) {
+    bytes.append(reinterpret_cast<const char*>(&page.header), sizeof page.header);
+    bytes.append(page.data.begin(), page.data.end());
+  }
   return write_file(path, bytes);
 }

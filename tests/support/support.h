@@ -34,10 +34,18 @@ cups_page_header2_t grey_header(uint32_t width, uint32_t height, unsigned copies
 bool write_raster(const std::string& path, const std::vector<GreyPage>& pages,
                   cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED);
 
-// Writes one raw header and the given pixel bytes, for headers that libcups
-// would not write itself.
-bool write_raw_raster(const std::string& path, const cups_page_header2_t& header,
-                      const std::vector<uint8_t>& data);
+// One page of a hand-made stream: a header as it stands and the bytes after
+// it, for headers that libcups would not write itself.
+struct RawPage {
+  cups_page_header2_t header;
+  std::vector<uint8_t> data;
+};
+
+// The page as libcups would write it, uncompressed.
+RawPage raw_page(const GreyPage& page);
+
+// Writes an uncompressed raster stream, header after header, exactly as given.
+bool write_raw_pages(const std::string& path, const std::vector<RawPage>& pages);
 
 // --- processes and files ---
 
@@ -45,11 +53,26 @@ struct ProcessResult {
   int status = -1;  // exit status, or -1 when the process did not exit
   std::string out;
   std::string err;
+  long maxRssKb = -1;  // peak resident size of the process
 };
 
-// Runs program with args (argv[0] is the program) in folder dir, standard
-// input from stdinPath (empty: /dev/null), env entries "NAME=value" added to
-// the environment ("PPD=" entries replace it; "-PPD" removes it).
+// How a process is started.
+struct RunSetup {
+  std::string dir;                // working folder
+  std::string stdinPath;          // standard input; empty: /dev/null
+  std::vector<std::string> env;   // "NAME=value" set or replaced, "-NAME" removed
+  std::string outDir;             // where output is collected; empty: dir
+  bool removeDir = false;         // remove the (empty) working folder first
+  bool asNobody = false;          // as root, run as uid/gid 65534
+  unsigned memoryCapMb = 0;       // largest allocation the process can get
+};
+
+// Runs program with args as its argument vector (argv[0] included), its
+// output collected and its status and peak memory taken.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args, const RunSetup& setup);
+
+// The same in folder dir, standard input from stdinPath (empty: /dev/null),
+// env entries as in RunSetup.
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::string& dir, const std::string& stdinPath = {},
                           const std::vector<std::string>& env = {});
