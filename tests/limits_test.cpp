@@ -14,14 +14,6 @@
 
 #include "support.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ZPL_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZPL_TEST_ASAN 1
-#endif
-#endif
-
 namespace {
 
 // A header that claims what it likes; no pixel data follows it.

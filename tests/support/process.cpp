@@ -18,14 +18,6 @@
 
 #include "support.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ZPL_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZPL_TEST_ASAN 1
-#endif
-#endif
-
 extern char** environ;
 
 namespace {

@@ -9,6 +9,16 @@
 
 #include <cups/raster.h>
 
+// Defined when the tests are built with AddressSanitizer, whose allocator
+// takes memory caps and prints warnings of its own.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZPL_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZPL_TEST_ASAN 1
+#endif
+#endif
+
 // --- rasters ---
 
 // One page of 8-bit grey pixels, row after row, width bytes per row.
