@@ -75,7 +75,7 @@ const Page& page()
       draw_stand_in(q.grey);
     }
     q.packed.assign(q.grey.size() / 8, 0);
-    Gray2Bytes(q.grey.data(), q.packed.data(), kWidth / 8, kHeight);
+    Gray2Bytes(q.grey.data(), q.packed.data(), kWidth / 8, kHeight, kProfile300.monoThreshold);
     uLongf size = compressBound(q.packed.size());
     q.zlib.resize(size);
     compress(q.zlib.data(), &size, q.packed.data(), q.packed.size());
@@ -94,7 +94,7 @@ void BM_Gray2Bytes(benchmark::State& state)
   const Page& p = page();
   std::vector<uint8_t> packed(p.packed.size(), 0);
   for (auto _ : state) {
-    Gray2Bytes(p.grey.data(), packed.data(), kWidth / 8, kHeight);
+    Gray2Bytes(p.grey.data(), packed.data(), kWidth / 8, kHeight, kProfile300.monoThreshold);
     benchmark::DoNotOptimize(packed.data());
     benchmark::ClobberMemory();
   }

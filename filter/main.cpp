@@ -7,7 +7,8 @@
 
 #include <cups/cups.h>
 
-#include "filter/log.h"
+#include "common/log.h"
+#include "filter/model.h"
 #include "raster/raster.h"
 #include "settings/settings.h"
 
@@ -39,7 +40,7 @@ void build_settings(LabelDoc* doc, char* argv[])
 int main(int argc, char* argv[])
 {
   LabelDoc doc{};
-  InitLog();
+  InitLog(kLogPath);
   WriteLog("Enter main");
   for (int i = 0; i < argc; ++i)
     WriteLog("argv[%d]:%s", i, argv[i]);
@@ -60,7 +61,7 @@ int main(int argc, char* argv[])
 
     if (input) {
       WriteLog("cups_file is not null");
-      print_bitmap(&doc, input.get());
+      print_bitmap(&doc, g_model, input.get());
     }
   }
 

@@ -1,6 +1,6 @@
 // Compiled once per program: ZPL_MODEL picks the printer model and
 // ZPL_LOG_PATH where the diagnostic log goes.
-#include "filter/profile.h"
+#include "filter/model.h"
 
 #if ZPL_MODEL == 300
 const ModelProfile g_model = kProfile300;

@@ -5,7 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "filter/log.h"
+#include "common/log.h"
 
 // A header may announce a grey page of up to 4 GiB and the filter will try to
 // allocate it. Here an allocation above 32 MB (some six times the grey page of

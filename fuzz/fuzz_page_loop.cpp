@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   doc.printSpeed = 4;
   doc.darkness = 7;
   doc.dottedLine = 1;
-  print_bitmap(&doc, input);
+  print_bitmap(&doc, kProfile300, input);
   cupsFileClose(input);  // closes fd as well
   return 0;
 }

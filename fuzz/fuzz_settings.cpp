@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   if (fd < 0)
     return 0;
   if (cups_file_t* input = cupsFileOpenFd(fd, "r")) {
-    print_bitmap(&doc, input);
+    print_bitmap(&doc, kProfile300, input);
     cupsFileClose(input);
   }
   return 0;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "filter/profile.h"
+#include "common/profile.h"
 
 namespace {
 

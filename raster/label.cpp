@@ -2,58 +2,56 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/log.h"
-#include "filter/profile.h"
+#include "common/log.h"
 #include "raster/page.h"
-#include "raster/raster.h"
 
 namespace {
 
-void write_bytes(const void* data, size_t size)
+void write_bytes(FILE* out, const void* data, size_t size)
 {
-  std::fwrite(data, 1, size, stdout);
+  std::fwrite(data, 1, size, out);
 }
 
 // Formats one text command into the scratch and sends it without its
 // terminating zero.
 template <size_t N, typename... Args>
-void put_command(char (&scratch)[N], const char* format, Args... args)
+void put_command(FILE* out, char (&scratch)[N], const char* format, Args... args)
 {
   std::snprintf(scratch, N, format, args...);
-  write_bytes(scratch, std::strlen(scratch));
+  write_bytes(out, scratch, std::strlen(scratch));
 }
 
 // Some models take a 7-byte prefix that switches the dotted tear line on or
 // off for the label that follows.
-void write_dotted_line_header(const LabelDoc* doc)
+void write_dotted_line_header(const LabelDoc* doc, const ModelProfile& model, FILE* out)
 {
-  if (!g_model.dottedLineHeader || (doc->dottedLine != 0 && doc->dottedLine != 1))
+  if (!model.dottedLineHeader || (doc->dottedLine != 0 && doc->dottedLine != 1))
     return;
   WriteLog("bitmap doc->dottedLine %ld", static_cast<long>(doc->dottedLine));
   const uint8_t header[7] = {0x1F, 0x1B, 0x1A, 0x01, 0x03, 0x01, static_cast<uint8_t>(doc->dottedLine)};
-  write_bytes(header, sizeof header);
+  write_bytes(out, header, sizeof header);
 }
 
 }  // namespace
 
-void write_label(const LabelDoc* doc, const PageLayout& page, PageBuffers& buffers,
-                 CommandScratch& scratch)
+void write_label(const LabelDoc* doc, const ModelProfile& model, const PageLayout& page,
+                 PageBuffers& buffers, FILE* out, CommandScratch& scratch)
 {
-  write_dotted_line_header(doc);
-  put_command(scratch, "^MN^XA^LH0,0^MMT^PW%d^LS0^POI^LL%d\r\n", mm_to_dots(g_model, doc->pageWidth),
-              mm_to_dots(g_model, doc->pageHeight));
-  put_command(scratch, "^PR%d\r\n", doc->printSpeed);
-  put_command(scratch, "~SD%d\r\n", doc->darkness);
+  write_dotted_line_header(doc, model, out);
+  put_command(out, scratch, "^MN^XA^LH0,0^MMT^PW%d^LS0^POI^LL%d\r\n", mm_to_dots(model, doc->pageWidth),
+              mm_to_dots(model, doc->pageHeight));
+  put_command(out, scratch, "^PR%d\r\n", doc->printSpeed);
+  put_command(out, scratch, "~SD%d\r\n", doc->darkness);
   WriteLog("cmd_str:%s", scratch);
-  put_command(scratch, "^FO%d,%d,0\r\n", doc->originX, doc->originY);
+  put_command(out, scratch, "^FO%d,%d,0\r\n", doc->originX, doc->originY);
 
   // Both counts are the unpacked size; room for nine-digit counts throughout.
   char field[64] = {};
-  put_command(field, "^GFA,%u,%u,%u,", page.packedSize, page.packedSize, page.bytesPerRow);
+  put_command(out, field, "^GFA,%u,%u,%u,", page.packedSize, page.packedSize, page.bytesPerRow);
   buffers.compressed.reset();
 
-  write_bytes(":Z64:", 5);
-  write_bytes(buffers.text.get(), static_cast<size_t>(page.textLen));
+  write_bytes(out, ":Z64:", 5);
+  write_bytes(out, buffers.text.get(), static_cast<size_t>(page.textLen));
   buffers.text.reset();
 
   const uint16_t crc = page.crc;
@@ -65,7 +63,7 @@ void write_label(const LabelDoc* doc, const PageLayout& page, PageBuffers& buffe
                            '\r',
                            '\n'};
   std::memcpy(scratch, trailer, sizeof trailer);
-  write_bytes(scratch, sizeof trailer);
+  write_bytes(out, scratch, sizeof trailer);
 
-  put_command(scratch, "^PQ%d^XZ\r\n", static_cast<int>(page.numCopies));
+  put_command(out, scratch, "^PQ%d^XZ\r\n", static_cast<int>(page.numCopies));
 }

@@ -6,8 +6,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "filter/log.h"
-#include "filter/profile.h"
+#include "common/log.h"
 #include "raster/raster.h"
 
 namespace {
@@ -94,14 +93,14 @@ void pack_grey(const uint8_t* grey, uint8_t* packed, size_t count, int threshold
   pack_portable(grey + 8 * done, packed + done, count - done, threshold);
 }
 
-void Gray2Bytes(const uint8_t* grey, uint8_t* packed, int32_t bytesPerRow, int32_t rows)
+void Gray2Bytes(const uint8_t* grey, uint8_t* packed, int32_t bytesPerRow, int32_t rows, int threshold)
 {
   WriteLog("Gray2Bytes: Enter function\r\n");
   if (rows > 0 && bytesPerRow > 0) {
     // Rows follow one another with no gap in either buffer, so the page is
     // one run of bytes, eight grey pixels behind each packed byte.
     const size_t total = static_cast<size_t>(bytesPerRow) * static_cast<size_t>(rows);
-    pack_grey(grey, packed, total, g_model.monoThreshold);
+    pack_grey(grey, packed, total, threshold);
   }
   WriteLog("Gray2Bytes: Exit function11\r\n");
 }

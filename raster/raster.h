@@ -1,21 +1,56 @@
-// Raster conversion: CUPS raster pages in, one ZPL label per page out.
+// Raster conversion: grey pages in, one ZPL label per page out. The CUPS
+// filter feeds it from a raster stream; any other front end fills a
+// RasterPage itself and hands it to write_page_label.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 #include <cups/file.h>
 
+#include "common/profile.h"
 #include "settings/settings.h"
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+using MallocBuffer = std::unique_ptr<T[], FreeDeleter>;
+
+// One page of 8-bit grey, 255 = white. Rows are stride bytes apart, and
+// stride is the width rounded up to whole packed bytes; the pixels right of
+// the width, and rows never filled, stay white.
+struct RasterPage {
+  MallocBuffer<uint8_t> grey;
+  uint32_t width = 0;   // pixels of a row
+  uint32_t height = 0;  // rows
+  uint32_t stride = 0;  // 8 * packed bytes per row
+  unsigned copies = 1;  // print quantity of the label
+};
+
+// Takes a white page of width x height. False when its grey does not fit in
+// 32 bits or the memory can't be had.
+bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned copies);
+
+using CommandScratch = char[256];
+
+// Packs, compresses and encodes the page and writes its label to out. The
+// grey page is released as soon as it is packed. False when a buffer can't
+// be allocated: nothing of the label has been written then.
+bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage& page, FILE* out,
+                      CommandScratch& scratch);
 
 // Reads every page of the raster stream on input and writes its label to
 // standard output, with a "PAGE:" line for CUPS on standard error. Returns 0.
-int print_bitmap(const LabelDoc* doc, cups_file_t* input);
+int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* input);
 
 // Packs rows of 8 * bytesPerRow grey pixels into 1-bit rows of bytesPerRow
-// bytes, leftmost pixel in the most significant bit. Pixels darker than the
-// model's threshold set their bit; packed must be zeroed by the caller.
-void Gray2Bytes(const uint8_t* grey, uint8_t* packed, int32_t bytesPerRow, int32_t rows);
+// bytes, leftmost pixel in the most significant bit. Pixels darker than
+// threshold set their bit; packed must be zeroed by the caller.
+void Gray2Bytes(const uint8_t* grey, uint8_t* packed, int32_t bytesPerRow, int32_t rows, int threshold);
 
 // --- Z64 graphic data ---
 

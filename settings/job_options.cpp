@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "filter/log.h"
+#include "common/log.h"
 #include "settings/settings.h"
 
 namespace {

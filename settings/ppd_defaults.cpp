@@ -6,7 +6,7 @@
 
 #include <cups/ppd.h>
 
-#include "filter/log.h"
+#include "common/log.h"
 #include "settings/settings.h"
 
 namespace {

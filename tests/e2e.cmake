@@ -17,8 +17,7 @@ zpl_filter_tests(e2e_tests
   e2e/cups_env.cpp
   e2e/cupsfilter_test.cpp
   e2e/ppd_test.cpp
-  e2e/queue_test.cpp
-  ${PROJECT_SOURCE_DIR}/filter/model.cpp)
+  e2e/queue_test.cpp)
 target_link_libraries(e2e_tests PRIVATE zplcore)
 # The staging install puts the PPDs under the install prefix, unless the
 # folder was given as an absolute path.
@@ -27,11 +26,8 @@ if(IS_ABSOLUTE "${ZPL_PPD_INSTALL_DIR}")
 else()
   set(e2e_ppd_install_dir "${CMAKE_INSTALL_PREFIX}/${ZPL_PPD_INSTALL_DIR}")
 endif()
-# zplcore needs a model profile; the PPD checks read settings only, and
-# never open the log.
+# The PPD checks read settings only, and never open the log.
 target_compile_definitions(e2e_tests PRIVATE
-  ZPL_MODEL=300
-  ZPL_LOG_PATH="quilby.log"
   PPD_300="${ZPL_PPD_300}"
   PPD_203="${ZPL_PPD_203}"
   SAMPLE_PDF="${PROJECT_SOURCE_DIR}/samples/shipping-label.pdf"

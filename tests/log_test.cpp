@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "filter/log.h"
+#include "common/log.h"
+#include "filter/model.h"
 #include "support.h"
 
 namespace {
@@ -57,7 +58,7 @@ TEST_F(LogTest, WithoutAnOpenLogNothingIsWritten)
 TEST_F(LogTest, LinesCarryALocalStampAndCrLf)
 {
   const std::time_t before = std::time(nullptr);
-  ASSERT_NE(InitLog(), nullptr);
+  ASSERT_NE(InitLog(kLogPath), nullptr);
   EXPECT_EQ(WriteLog("argv[%d]:%s", 3, "title"), 13);
   const std::time_t after = std::time(nullptr);
 
@@ -73,7 +74,7 @@ TEST_F(LogTest, LinesCarryALocalStampAndCrLf)
 
 TEST_F(LogTest, EveryLineIsOnDiskAtOnce)
 {
-  ASSERT_NE(InitLog(), nullptr);
+  ASSERT_NE(InitLog(kLogPath), nullptr);
   WriteLog("one");
   EXPECT_EQ(log_messages(text()), std::vector<std::string>{"one"});
   WriteLog("two");
@@ -82,7 +83,7 @@ TEST_F(LogTest, EveryLineIsOnDiskAtOnce)
 
 TEST_F(LogTest, EmptyMessageAndMessagesWithTheirOwnLineEnd)
 {
-  ASSERT_NE(InitLog(), nullptr);
+  ASSERT_NE(InitLog(kLogPath), nullptr);
   const char* empty = "";
   EXPECT_EQ(WriteLog(empty, 0), 0);
   EXPECT_EQ(WriteLog("Len:%ld\n", 20L), 7);
@@ -95,14 +96,14 @@ TEST_F(LogTest, EmptyMessageAndMessagesWithTheirOwnLineEnd)
 TEST_F(LogTest, EachStartEmptiesTheFile)
 {
   ASSERT_TRUE(write_file("quilby.log", std::string(500, 'x') + "\r\n"));
-  ASSERT_NE(InitLog(), nullptr);
+  ASSERT_NE(InitLog(kLogPath), nullptr);
   WriteLog("fresh");
   EXPECT_EQ(log_messages(text()), std::vector<std::string>{"fresh"});
 }
 
 TEST_F(LogTest, CloseEndsLogging)
 {
-  ASSERT_NE(InitLog(), nullptr);
+  ASSERT_NE(InitLog(kLogPath), nullptr);
   WriteLog("before");
   CloseLog();
   EXPECT_EQ(pLogFile, nullptr);
@@ -114,7 +115,7 @@ TEST_F(LogTest, CloseEndsLogging)
 TEST_F(LogTest, AnUnopenableLogFailsSilently)
 {
   ASSERT_EQ(mkdir("quilby.log", 0755), 0);
-  EXPECT_EQ(InitLog(), nullptr);
+  EXPECT_EQ(InitLog(kLogPath), nullptr);
   EXPECT_EQ(pLogFile, nullptr);
   EXPECT_EQ(WriteLog("nowhere"), -1);
 }

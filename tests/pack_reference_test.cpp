@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "filter/profile.h"
+#include "filter/model.h"
 #include "raster/pack.h"
 #include "raster/raster.h"
 
@@ -107,7 +107,7 @@ TEST(PackReference, Gray2BytesUsesTheModelThreshold)
       const std::vector<uint8_t> page = random_page(rng, width, rows, g_model.monoThreshold, near);
       const int32_t bytesPerRow = static_cast<int32_t>((width + 7) / 8);
       std::vector<uint8_t> packed(page.size() / 8, 0);
-      Gray2Bytes(page.data(), packed.data(), bytesPerRow, static_cast<int32_t>(rows));
+      Gray2Bytes(page.data(), packed.data(), bytesPerRow, static_cast<int32_t>(rows), g_model.monoThreshold);
       EXPECT_EQ(packed, reference_pack(page, packed.size(), g_model.monoThreshold)) << "width " << width;
     }
   }

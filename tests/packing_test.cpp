@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "filter/log.h"
-#include "filter/profile.h"
+#include "common/log.h"
+#include "common/profile.h"
 #include "raster/raster.h"
 #include "support.h"
 
@@ -23,7 +23,7 @@ constexpr int kThreshold = 156;
 std::vector<uint8_t> pack(const std::vector<uint8_t>& grey, int32_t bytesPerRow, int32_t rows, uint8_t fill = 0)
 {
   std::vector<uint8_t> packed(static_cast<size_t>(bytesPerRow > 0 && rows > 0 ? bytesPerRow * rows : 1), fill);
-  Gray2Bytes(grey.data(), packed.data(), bytesPerRow, rows);
+  Gray2Bytes(grey.data(), packed.data(), bytesPerRow, rows, kThreshold);
   return packed;
 }
 

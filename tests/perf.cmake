@@ -10,7 +10,7 @@ endforeach()
 add_executable(pack_reference_portable
   pack_reference_test.cpp
   ${PROJECT_SOURCE_DIR}/raster/pack.cpp
-  ${PROJECT_SOURCE_DIR}/filter/log.cpp
+  ${PROJECT_SOURCE_DIR}/common/log.cpp
   ${PROJECT_SOURCE_DIR}/filter/model.cpp)
 target_include_directories(pack_reference_portable PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(pack_reference_portable PRIVATE ZPL_MODEL=300 ZPL_LOG_PATH="quilby.log")

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "filter/log.h"
+#include "common/log.h"
 #include "settings/settings.h"
 #include "support.h"
 

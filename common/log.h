@@ -7,8 +7,8 @@
 // The open log, or null when it is closed or could not be opened.
 extern FILE* pLogFile;
 
-// Opens the log file and empties it. Returns the stream, or null.
-FILE* InitLog();
+// Opens the log file at path and empties it. Returns the stream, or null.
+FILE* InitLog(const char* path);
 
 // Writes one line: a local-time stamp, the formatted message and CR LF,
 // flushed at once. Returns what the message part produced, or -1 with no

@@ -1,16 +1,14 @@
-#include "filter/log.h"
+#include "common/log.h"
 
 #include <cstdarg>
 #include <ctime>
 
-#include "filter/profile.h"
-
 FILE* pLogFile = nullptr;
 
-FILE* InitLog()
+FILE* InitLog(const char* path)
 {
   // "w+" empties the file: the log holds the latest run only.
-  pLogFile = std::fopen(kLogPath, "w+");
+  pLogFile = std::fopen(path, "w+");
   return pLogFile;
 }
 
