@@ -34,10 +34,10 @@ void apply_page_size(LabelDoc* doc, const char* value)
     lookup_page_size(doc, value);
 }
 
-enum Option { kDarkness, kPrintSpeed, kHorizontal, kVertical, kDottedLine, kPageSize, kOptionCount };
+enum Option { kDarkness, kPrintSpeed, kHorizontal, kVertical, kDottedLine, kPageSize, kHalftone, kOptionCount };
 
 constexpr const char* kOptionNames[kOptionCount] = {
-    "Darkness", "PrintSpeed", "Horizontal", "Vertical", "DottedLine", "PageSize",
+    "Darkness", "PrintSpeed", "Horizontal", "Vertical", "DottedLine", "PageSize", "Halftone",
 };
 
 void apply_option(LabelDoc* doc, Option option, const char* value)
@@ -52,6 +52,9 @@ void apply_option(LabelDoc* doc, Option option, const char* value)
     WriteLog("doc->dottedLine = %d", doc->dottedLine);
     break;
   case kPageSize: apply_page_size(doc, value); break;
+  // An unknown choice keeps the PPD's or the built-in mode, as an unknown
+  // size keeps the size.
+  case kHalftone: parse_halftone(value, &doc->halftone); break;
   case kOptionCount: break;
   }
 }

@@ -97,6 +97,10 @@ void set_pstops_with_ppd(LabelDoc* doc)
   apply_number(ppd.get(), "DefaultVertical", &doc->vertical);
   apply_number(ppd.get(), "DefaultHorizontal", &doc->horizontal);
   apply_number(ppd.get(), "DefaultDottedLine", &doc->dottedLine);
+  if (const ppd_attr_t* halftone = find_attr(ppd.get(), "DefaultHalftone")) {
+    WriteLog("ppdfile %s:%s", halftone->name, halftone->value ? halftone->value : "");
+    parse_halftone(halftone->value, &doc->halftone);
+  }
 
   WriteLog("ppdfile PageSize:%dx%d", doc->pageWidth, doc->pageHeight);
   WriteLog("ppdfile Speed:%d", doc->printSpeed);

@@ -35,6 +35,23 @@ int32_t truncate_to_int32(double value)
   return static_cast<int32_t>(value);
 }
 
+bool parse_halftone(const char* text, Halftone* mode)
+{
+  struct Choice {
+    const char* name;
+    Halftone mode;
+  };
+  static constexpr Choice kChoices[] = {
+      {"Threshold", Halftone::kThreshold}, {"Auto", Halftone::kAuto}, {"Photo", Halftone::kPhoto}};
+  for (const Choice& choice : kChoices) {
+    if (text && std::strcmp(text, choice.name) == 0) {
+      *mode = choice.mode;
+      return true;
+    }
+  }
+  return false;
+}
+
 void lookup_page_size(LabelDoc* doc, const char* sizeName)
 {
   for (const PageEntry& entry : g_page_list) {

@@ -7,6 +7,10 @@
 
 #include <cups/cups.h>
 
+// How grey pixels become dots: by the model's threshold alone, or halftoned
+// where the art is grey while sharp art keeps the threshold.
+enum class Halftone : int16_t { kThreshold = 0, kAuto, kPhoto };
+
 struct LabelDoc {
   int32_t jobId;
   const char* user;   // borrowed from argv
@@ -21,6 +25,7 @@ struct LabelDoc {
   int16_t originY;
   int16_t horizontal;
   int16_t vertical;
+  Halftone halftone;
 };
 
 struct PageEntry {
@@ -60,6 +65,10 @@ void set_pstops_with_ppd(LabelDoc* doc);
 void set_pstops_options(LabelDoc* doc, char* argv[], int num_options, cups_option_t* options);
 
 // --- value conversions shared by the two layers ---
+
+// Reads a Halftone choice ("Threshold", "Auto", "Photo"); false for any other
+// text, which leaves *mode as it was.
+bool parse_halftone(const char* text, Halftone* mode);
 
 // Keeps the low 16 bits, two's complement, as every settings field does.
 int16_t low16(int32_t value);

@@ -403,4 +403,35 @@ TEST_F(SettingsTest, OptionsLeaveTheirLogLines)
                    }));
 }
 
+// The halftone mode in its three layers: built-in Threshold, the PPD's
+// default, then the first Halftone option; unknown choices change nothing.
+TEST_F(SettingsTest, HalftoneLayers)
+{
+  struct Case {
+    const char* ppdDefault;  // null: no attribute
+    std::vector<Option> options;
+    Halftone want;
+  };
+  const Case cases[] = {
+      {nullptr, {}, Halftone::kThreshold},
+      {"Auto", {}, Halftone::kAuto},
+      {"Photo", {}, Halftone::kPhoto},
+      {"Auto", {{"Halftone", "Threshold"}}, Halftone::kThreshold},
+      {nullptr, {{"Halftone", "Photo"}, {"Halftone", "Auto"}}, Halftone::kPhoto},
+      {"Dither", {}, Halftone::kThreshold},
+      {"Photo", {{"Halftone", "auto"}}, Halftone::kPhoto},
+      {"Auto", {{"Halftone", ""}, {"Halftone", "Photo"}}, Halftone::kAuto},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ppdDefault ? c.ppdDefault : "(none)") + " + " +
+                 std::to_string(c.options.size()) + " options");
+    if (c.ppdDefault)
+      use_ppd(std::string("*DefaultHalftone: ") + c.ppdDefault + "\n");
+    else
+      unsetenv("PPD");
+    EXPECT_EQ(build(c.options).halftone, c.want);
+  }
+  EXPECT_TRUE(logged("ppdfile DefaultHalftone:Auto"));
+}
+
 }  // namespace
