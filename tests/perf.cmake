@@ -17,3 +17,16 @@ target_compile_definitions(pack_reference_portable PRIVATE ZPL_MODEL=300 ZPL_LOG
 target_compile_options(pack_reference_portable PRIVATE -U__SSE2__)
 target_link_libraries(pack_reference_portable PRIVATE Cups::Cups GTest::gtest_main)
 gtest_discover_tests(pack_reference_portable TEST_PREFIX "portable.")
+
+# Halftoning with the vector path compiled out, against the same models.
+add_executable(halftone_portable
+  halftone_test.cpp
+  ${PROJECT_SOURCE_DIR}/raster/halftone.cpp
+  ${PROJECT_SOURCE_DIR}/raster/pack.cpp
+  ${PROJECT_SOURCE_DIR}/common/log.cpp
+  ${PROJECT_SOURCE_DIR}/filter/model.cpp)
+target_include_directories(halftone_portable PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(halftone_portable PRIVATE ZPL_MODEL=300 ZPL_LOG_PATH="quilby.log")
+target_compile_options(halftone_portable PRIVATE -U__SSE2__)
+target_link_libraries(halftone_portable PRIVATE Cups::Cups GTest::gtest_main)
+gtest_discover_tests(halftone_portable TEST_PREFIX "portable.")
