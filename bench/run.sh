@@ -66,6 +66,7 @@ check_raster() {
 cupslabel_ppd=$work/ppd/cupslabel.ppd
 if [ ! -f "$cupslabel_ppd" ]; then
   log "making the ZPL PPD of CUPS's sample driver"
+  mkdir -p "$work/ppd"  # ppdc makes its output folder, not its parents
   ppdc -d "$work/ppd/sample" /usr/share/cups/drv/sample.drv 2>/dev/null
   zpl_ppd=$(grep -l '^\*ModelName:.*ZPL' "$work/ppd/sample"/*.ppd | head -1)
   [ -n "$zpl_ppd" ] && cp "$zpl_ppd" "$cupslabel_ppd"
