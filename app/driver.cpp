@@ -1,0 +1,279 @@
+// The label printer driver: PAPPL hands over a job's pages line by line;
+// each page is gathered into a grey page and becomes one label through the
+// same write_page_label as the filters.
+#include "app/driver.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "app/job_settings.h"
+#include "app/models.h"
+#include "app/raw_zpl.h"
+#include "raster/raster.h"
+
+namespace {
+
+// What one raster job carries from page to page.
+struct JobState {
+  const ModelProfile* model = nullptr;
+  LabelDoc doc{};
+  RasterPage page;
+  uint32_t lineBytes = 0;  // grey bytes taken from each line
+  CommandScratch scratch = {};
+};
+
+JobState* job_state(pappl_job_t* job)
+{
+  return static_cast<JobState*>(papplJobGetData(job));
+}
+
+// --- raster jobs ---
+
+bool start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+  const char* driver = papplPrinterGetDriverName(papplJobGetPrinter(job));
+  const ModelProfile* model = model_for_driver(driver);
+  if (!model) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No label printer model for driver '%s'.", driver ? driver : "");
+    return false;
+  }
+  JobState* state = new (std::nothrow) JobState;
+  if (!state) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to allocate memory for the job.");
+    return false;
+  }
+  state->model = model;
+  papplJobSetData(job, state);
+  return true;
+}
+
+// Takes a white grey page of the page's size. The settings are read per
+// page, as PAPPL resolves the options again for each one.
+bool start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page)
+{
+  JobState* state = job_state(job);
+  const cups_page_header2_t& header = options->header;
+  if (!state)
+    return false;
+  // Only 8-bit grey is declared; anything else would be misread as grey.
+  if (header.cupsBitsPerPixel != 8 || header.cupsBytesPerLine < header.cupsWidth ||
+      (header.cupsColorSpace != CUPS_CSPACE_SW && header.cupsColorSpace != CUPS_CSPACE_W)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u is not 8-bit grey (%u bits, colour space %d).", page,
+                header.cupsBitsPerPixel, static_cast<int>(header.cupsColorSpace));
+    return false;
+  }
+  state->doc = job_label_doc(*options, papplJobGetFormat(job));
+  state->lineBytes = header.cupsWidth;
+  if (!new_raster_page(state->page, header.cupsWidth, header.cupsHeight, static_cast<unsigned>(state->doc.copies))) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to allocate a %ux%u page.", header.cupsWidth, header.cupsHeight);
+    return false;
+  }
+  return true;
+}
+
+bool write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line)
+{
+  JobState* state = job_state(job);
+  if (!state || !state->page.grey || y >= state->page.height)
+    return true;
+  std::memcpy(state->page.grey.get() + uint64_t{y} * state->page.stride, line, state->lineBytes);
+  return true;
+}
+
+// Builds the whole label in memory and sends it in one piece, so that the
+// printer gets a label whole or not at all.
+bool send_label(JobState& state, pappl_device_t* device)
+{
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  if (!out)
+    return false;
+  const bool built = write_page_label(&state.doc, *state.model, state.page, out, state.scratch);
+  const bool closed = std::fclose(out) == 0;
+  const MallocBuffer<char> owner(text);
+  if (!built || !closed)
+    return false;
+  if (papplDeviceWrite(device, text, size) != static_cast<ssize_t>(size))
+    return false;
+  papplDeviceFlush(device);
+  return true;
+}
+
+// A page cut short by a cancel is dropped: it would print as a label with
+// its lower part blank.
+bool end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsigned page)
+{
+  JobState* state = job_state(job);
+  if (!state)
+    return false;
+  if (papplJobIsCanceled(job)) {
+    state->page.grey.reset();
+    return true;
+  }
+  if (!send_label(*state, device)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to send the label of page %u.", page);
+    return false;
+  }
+  return true;
+}
+
+bool end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+  delete job_state(job);
+  papplJobSetData(job, nullptr);
+  return true;
+}
+
+// --- printer-ready ZPL ---
+
+struct RawTarget {
+  pappl_job_t* job;
+  pappl_device_t* device;
+};
+
+bool raw_write(void* context, const uint8_t* data, size_t size)
+{
+  const RawTarget* target = static_cast<RawTarget*>(context);
+  return papplDeviceWrite(target->device, data, size) == static_cast<ssize_t>(size);
+}
+
+bool raw_cancelled(void* context)
+{
+  return papplJobIsCanceled(static_cast<RawTarget*>(context)->job);
+}
+
+bool print_raw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+{
+  const int fd = open(papplJobGetFilename(job), O_RDONLY);
+  if (fd < 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the job file: %s", std::strerror(errno));
+    return false;
+  }
+  RawTarget target{job, device};
+  const bool copied = copy_zpl_stream(fd, RawSink{&target, raw_write, raw_cancelled});
+  close(fd);
+  papplDeviceFlush(device);
+  if (!copied)
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to send the job to the printer.");
+  return copied;
+}
+
+// --- what each printer offers ---
+
+// The PWG names of the size table, made once and kept for the life of the
+// program: PAPPL keeps pointers to them.
+const std::array<std::string, g_page_list.size()>& media_names()
+{
+  static const std::array<std::string, g_page_list.size()> names = [] {
+    std::array<std::string, g_page_list.size()> list;
+    for (size_t i = 0; i < g_page_list.size(); ++i)
+      list[i] = pwg_media_name(g_page_list[i]);
+    return list;
+  }();
+  return names;
+}
+
+// The loaded label stock a new printer starts with: the PPDs' default
+// size, on the one roll, edge to edge.
+pappl_media_col_t default_media()
+{
+  pappl_media_col_t media{};
+  for (size_t i = 0; i < g_page_list.size(); ++i) {
+    if (std::strcmp(g_page_list[i].name, kDefaultMedia) != 0)
+      continue;
+    const std::string& name = media_names()[i];
+    std::snprintf(media.size_name, sizeof media.size_name, "%s", name.c_str());
+    if (const pwg_media_t* pwg = pwgMediaForPWG(name.c_str())) {
+      media.size_width = pwg->width;
+      media.size_length = pwg->length;
+    }
+  }
+  std::snprintf(media.source, sizeof media.source, "main-roll");
+  std::snprintf(media.type, sizeof media.type, "labels");
+  return media;
+}
+
+void set_media(pappl_pr_driver_data_t* data)
+{
+  int count = 0;
+  for (const std::string& name : media_names())
+    if (!name.empty())
+      data->media[count++] = name.c_str();
+  data->media[count++] = kCustomMinMedia;
+  data->media[count++] = kCustomMaxMedia;
+  data->num_media = count;
+
+  data->num_source = 1;
+  data->source[0] = "main-roll";
+  data->num_type = 1;
+  data->type[0] = "labels";
+  data->borderless = true;
+  data->left_right = 0;
+  data->bottom_top = 0;
+  data->media_default = default_media();
+  data->media_ready[0] = data->media_default;
+}
+
+}  // namespace
+
+bool zpl_driver_callback(pappl_system_t* system, const char* driverName, const char*, const char*,
+                         pappl_pr_driver_data_t* data, ipp_t**, void*)
+{
+  const ModelProfile* model = model_for_driver(driverName);
+  if (!model) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "No label printer driver named '%s'.", driverName ? driverName : "");
+    return false;
+  }
+
+  data->rstartjob_cb = start_job;
+  data->rstartpage_cb = start_page;
+  data->rwriteline_cb = write_line;
+  data->rendpage_cb = end_page;
+  data->rendjob_cb = end_job;
+  data->printfile_cb = print_raw;
+  data->format = kZplMimeType;
+
+  std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver_description(*model).c_str());
+  data->kind = PAPPL_KIND_LABEL;
+  data->ppm = 30;
+  data->orient_default = IPP_ORIENT_NONE;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+
+  // 8-bit grey goes to the core unchanged; the core alone makes dots.
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_AUTO_MONOCHROME | PAPPL_COLOR_MODE_MONOCHROME |
+                          PAPPL_COLOR_MODE_BI_LEVEL;
+  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  data->content_default = PAPPL_CONTENT_AUTO;
+  data->scaling_default = PAPPL_SCALING_AUTO;
+
+  data->num_resolution = 1;
+  data->x_resolution[0] = data->y_resolution[0] = model->dpi;
+  data->x_default = data->y_default = model->dpi;
+
+  set_media(data);
+
+  data->darkness_supported = kMaxDarkness + 1;
+  data->darkness_configured = kDefaultDarknessConfigured;
+  data->darkness_default = 0;
+  data->speed_supported[0] = kMinPrintRate * kSpeedPerInch;
+  data->speed_supported[1] = kMaxPrintRate * kSpeedPerInch;
+  data->speed_default = kDefaultPrintRate * kSpeedPerInch;
+  return true;
+}
+
+const char* zpl_mime_callback(const unsigned char* header, size_t size, void*)
+{
+  return looks_like_zpl(header, size) ? kZplMimeType : nullptr;
+}

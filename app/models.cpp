@@ -1,0 +1,42 @@
+// Driver names and media names of the printer application.
+#include "app/models.h"
+
+#include <cstdio>
+#include <cstring>
+
+std::string driver_name(const ModelProfile& model)
+{
+  return "zpl_" + std::to_string(model.dpi) + "dpi";
+}
+
+std::string driver_description(const ModelProfile& model)
+{
+  return "Generic ZPL Label Printer " + std::to_string(model.dpi) + "dpi";
+}
+
+const ModelProfile* model_for_driver(const char* name)
+{
+  for (const ModelProfile* model : kModels)
+    if (name && driver_name(*model) == name)
+      return model;
+  return nullptr;
+}
+
+std::string pwg_media_name(const PageEntry& size)
+{
+  double width = 0, length = 0;
+  int end = -1;
+  const int whole = static_cast<int>(std::strlen(size.name));
+  const char* unit = nullptr;
+  // %n proves the unit letters matched up to the end of the name.
+  if (std::sscanf(size.name, "%lfx%lfin%n", &width, &length, &end) == 2 && end == whole)
+    unit = "in";
+  else if (std::sscanf(size.name, "%lfmmx%lfmm%n", &width, &length, &end) == 2 && end == whole)
+    unit = "mm";
+  if (!unit || width <= 0 || length <= 0)
+    return {};
+  // "%g" drops the table's trailing zeros: 4.00 is 4, 6.50 is 6.5.
+  char dims[64];
+  std::snprintf(dims, sizeof dims, "%gx%g", width, length);
+  return std::string(std::strcmp(unit, "in") == 0 ? "oe_" : "om_") + dims + "-label_" + dims + unit;
+}
