@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libcups2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev
-  cups cups-client cups-daemon cups-filters cups-ppdc ghostscript poppler-utils
+  libcups2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev libpappl-dev
+  cups cups-client cups-daemon cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils
   clang libclang-rt-14-dev valgrind time
 )
 

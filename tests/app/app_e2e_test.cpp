@@ -84,7 +84,8 @@ protected:
   void TearDown() override
   {
     if (app.pid > 0) {
-      EXPECT_EQ(shutdown_printer_app(app), 0) << app_log_tail(app);
+      // A sanitizer report of the server ends up in its own output.
+      EXPECT_EQ(shutdown_printer_app(app), 0) << read_file(root + "/server.out") << app_log_tail(app);
     }
     if (!root.empty())
       remove_tree(root);
