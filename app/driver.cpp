@@ -6,8 +6,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -222,6 +222,51 @@ void set_media(pappl_pr_driver_data_t* data)
   data->media_ready[0] = data->media_default;
 }
 
+void set_callbacks(pappl_pr_driver_data_t* data)
+{
+  data->rstartjob_cb = start_job;
+  data->rstartpage_cb = start_page;
+  data->rwriteline_cb = write_line;
+  data->rendpage_cb = end_page;
+  data->rendjob_cb = end_job;
+  data->printfile_cb = print_raw;
+  data->format = kZplMimeType;
+}
+
+// 8-bit grey at the model's resolution goes to the core unchanged: the core
+// alone makes dots, by the job's halftone mode.
+void set_output(pappl_pr_driver_data_t* data, const ModelProfile& model)
+{
+  std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver_description(model).c_str());
+  data->kind = PAPPL_KIND_LABEL;
+  data->ppm = 30;
+  data->orient_default = IPP_ORIENT_NONE;
+  data->quality_default = IPP_QUALITY_NORMAL;
+  data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+  data->sides_default = PAPPL_SIDES_ONE_SIDED;
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_AUTO_MONOCHROME | PAPPL_COLOR_MODE_MONOCHROME |
+                          PAPPL_COLOR_MODE_BI_LEVEL;
+  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+  data->content_default = PAPPL_CONTENT_AUTO;
+  data->scaling_default = PAPPL_SCALING_AUTO;
+  data->num_resolution = 1;
+  data->x_resolution[0] = data->y_resolution[0] = model.dpi;
+  data->x_default = data->y_default = model.dpi;
+}
+
+// Darkness and speed as the PPDs offer them, with the PPDs' defaults.
+void set_darkness_and_speed(pappl_pr_driver_data_t* data)
+{
+  data->darkness_supported = kMaxDarkness + 1;
+  data->darkness_configured = kDefaultDarknessConfigured;
+  data->darkness_default = 0;
+  data->speed_supported[0] = kMinPrintRate * kSpeedPerInch;
+  data->speed_supported[1] = kMaxPrintRate * kSpeedPerInch;
+  data->speed_default = kDefaultPrintRate * kSpeedPerInch;
+}
+
 }  // namespace
 
 bool zpl_driver_callback(pappl_system_t* system, const char* driverName, const char*, const char*,
@@ -232,44 +277,10 @@ bool zpl_driver_callback(pappl_system_t* system, const char* driverName, const c
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "No label printer driver named '%s'.", driverName ? driverName : "");
     return false;
   }
-
-  data->rstartjob_cb = start_job;
-  data->rstartpage_cb = start_page;
-  data->rwriteline_cb = write_line;
-  data->rendpage_cb = end_page;
-  data->rendjob_cb = end_job;
-  data->printfile_cb = print_raw;
-  data->format = kZplMimeType;
-
-  std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver_description(*model).c_str());
-  data->kind = PAPPL_KIND_LABEL;
-  data->ppm = 30;
-  data->orient_default = IPP_ORIENT_NONE;
-  data->quality_default = IPP_QUALITY_NORMAL;
-  data->sides_supported = PAPPL_SIDES_ONE_SIDED;
-  data->sides_default = PAPPL_SIDES_ONE_SIDED;
-
-  // 8-bit grey goes to the core unchanged; the core alone makes dots.
-  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
-  data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_AUTO_MONOCHROME | PAPPL_COLOR_MODE_MONOCHROME |
-                          PAPPL_COLOR_MODE_BI_LEVEL;
-  data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-  data->content_default = PAPPL_CONTENT_AUTO;
-  data->scaling_default = PAPPL_SCALING_AUTO;
-
-  data->num_resolution = 1;
-  data->x_resolution[0] = data->y_resolution[0] = model->dpi;
-  data->x_default = data->y_default = model->dpi;
-
+  set_callbacks(data);
+  set_output(data, *model);
   set_media(data);
-
-  data->darkness_supported = kMaxDarkness + 1;
-  data->darkness_configured = kDefaultDarknessConfigured;
-  data->darkness_default = 0;
-  data->speed_supported[0] = kMinPrintRate * kSpeedPerInch;
-  data->speed_supported[1] = kMaxPrintRate * kSpeedPerInch;
-  data->speed_default = kDefaultPrintRate * kSpeedPerInch;
+  set_darkness_and_speed(data);
   return true;
 }
 

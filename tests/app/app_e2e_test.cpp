@@ -201,6 +201,34 @@ TEST_P(EveryModel, RawZplGoesToThePrinterUnchanged)
   EXPECT_TRUE(printed == zpl) << first_difference(printed, zpl) << "\n" << app_log_tail(app);
 }
 
+// PAPPL prints an image once per copy itself: its labels must not ask the
+// printer for the copies again.
+TEST_P(EveryModel, ImageCopiesArePrintedOnce)
+{
+  const Model& model = GetParam();
+  const std::string jpeg = root + "/label.jpg";
+  const ProcessResult made = run_tool(
+      "gs", {"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=jpeggray", "-r" + std::to_string(model.dpi),
+             "-dLastPage=1", "-dDEVICEWIDTHPOINTS=288", "-dDEVICEHEIGHTPOINTS=432", "-dFIXEDMEDIA",
+             "-sOutputFile=" + jpeg, SAMPLE_PS},
+      root);
+  ASSERT_EQ(made.status, 0) << made.err;
+  const ProcessResult result =
+      run_app(app, {"submit", "-d", printer_name(model), "-t", "image", "-o", "copies=3", jpeg});
+  ASSERT_EQ(result.status, 0) << result.out << result.err << app_log_tail(app);
+
+  // The job is done once three labels are there; a fourth must not follow.
+  std::vector<DecodedLabel> labels;
+  std::string error;
+  for (int i = 0; i < 300 && labels.size() < 3; ++i, usleep(100000))
+    decode_labels(read_file(output_path(model, "image")), labels, error);
+  usleep(500000);
+  ASSERT_TRUE(decode_labels(read_file(output_path(model, "image")), labels, error)) << error;
+  EXPECT_EQ(labels.size(), 3u) << app_log_tail(app);
+  for (const DecodedLabel& label : labels)
+    EXPECT_EQ(label.copies, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryModel, EveryModel, ::testing::ValuesIn(kModelsWithFilters),
                          [](const auto& info) { return std::to_string(info.param.dpi) + "dpi"; });
 

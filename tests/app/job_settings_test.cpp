@@ -100,6 +100,7 @@ pappl_pr_options_t job_options(int copies)
 
 TEST(AppSettings, TheRecordHoldsTheJobAndTheFiltersDefaultsElsewhere)
 {
+  EXPECT_EQ(job_label_doc(job_options(0), "image/pwg-raster").copies, 1);
   const LabelDoc doc = job_label_doc(job_options(3), "image/pwg-raster");
   EXPECT_EQ(doc.pageWidth, 57);
   EXPECT_EQ(doc.pageHeight, 32);
@@ -110,21 +111,6 @@ TEST(AppSettings, TheRecordHoldsTheJobAndTheFiltersDefaultsElsewhere)
   EXPECT_EQ(doc.dottedLine, 0);
   EXPECT_EQ(doc.originX, 0);
   EXPECT_EQ(doc.originY, 0);
-}
-
-// PAPPL repeats the pages of the image formats it converts once per copy;
-// only streamed raster leaves the copies to the printer.
-TEST(AppSettings, CopiesReachTheLabelOnlyForStreamedRaster)
-{
-  const struct {
-    const char* format;
-    int32_t copies;
-  } cases[] = {
-      {"image/pwg-raster", 3}, {"image/urf", 3}, {"image/jpeg", 1}, {"image/png", 1}, {nullptr, 1},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(job_label_doc(job_options(3), c.format).copies, c.copies) << (c.format ? c.format : "no format");
-  EXPECT_EQ(job_label_doc(job_options(0), "image/pwg-raster").copies, 1);
 }
 
 TEST(AppModels, EveryProfileHasADriverThatLeadsBackToIt)
