@@ -57,7 +57,6 @@ struct Rows {
   uint32_t width;  // pixels, a multiple of 8
 };
 
-
 #if defined(__SSE2__)
 // Sixteen pixels at x; at the end of a row that is not a multiple of 16
 // wide, eight, with white beyond them.
