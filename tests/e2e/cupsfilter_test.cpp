@@ -2,8 +2,11 @@
 // our filters, as cupsfilter runs it with our PPDs: every label must hold the
 // raster CUPS made for its page, dot for dot, and the settings of the PPD and
 // the job's options.
+#include <cstdio>
 #include <ostream>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +134,90 @@ TEST_P(CupsChain, EveryLabelHoldsTheRasterCupsMade)
 INSTANTIATE_TEST_SUITE_P(BothModels, CupsChain,
                          ::testing::Combine(::testing::Values(k300, k203),
                                             ::testing::Values(kDefaults, kOptions, kCustom)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                         });
+
+// Bars of whole dots, drawn off the dot grid, through CUPS's chain with our
+// PPD. With its default CenterOfPixel, Ghostscript fills a dot only when its
+// centre lies inside a bar, so every bar is exactly as wide as drawn; with
+// Ghostscript's own rule (any dot a bar touches) each gains one dot, which
+// is what made barcodes unreadable at 203 dpi.
+struct Fill {
+  const char* name;
+  std::vector<std::string> options;
+  int growth;  // dots every bar gains
+};
+const Fill kPpdDefault{"PpdDefault", {}, 0};
+const Fill kAnyPartOfPixel{"CenterOfPixelFalse", {"CenterOfPixel=False"}, 1};
+void PrintTo(const Fill& fill, std::ostream* out) { *out << fill.name; }
+
+constexpr int kBarDots[] = {1, 2, 3, 5, 8};
+
+// A 4 x 6 in page with one bar per width in kBarDots, each starting a
+// fraction of a dot past the grid, from 100 pt to 300 pt up the page.
+std::string bars_page(int dpi)
+{
+  std::string ps = "%!PS\n<< /PageSize [288 432] >> setpagedevice 0 setgray\n";
+  char line[128];
+  for (size_t i = 0; i < std::size(kBarDots); ++i) {
+    std::snprintf(line, sizeof line, "%.4f 100 %.4f 200 rectfill\n", 20.37 + 40.0 * i, kBarDots[i] * 72.0 / dpi);
+    ps += line;
+  }
+  return ps + "showpage\n";
+}
+
+// The widths of the dark runs along one row of a page.
+std::vector<int> dark_runs(const GreyPage& page, uint32_t y)
+{
+  std::vector<int> runs;
+  int run = 0;
+  for (uint32_t x = 0; x <= page.width; ++x) {
+    if (x < page.width && page.pixels[size_t{y} * page.width + x] < 128) {
+      ++run;
+    } else if (run) {
+      runs.push_back(run);
+      run = 0;
+    }
+  }
+  return runs;
+}
+
+class BarWidths : public ::testing::TestWithParam<std::tuple<Model, Fill>> {
+protected:
+  void SetUp() override { dir = make_temp_dir(); }
+  void TearDown() override { remove_tree(dir); }
+  std::string dir;
+};
+
+TEST_P(BarWidths, AreTheDrawnDotsPlusTheFillRulesGrowth)
+{
+  const Model& model = std::get<0>(GetParam());
+  const Fill& fill = std::get<1>(GetParam());
+  ASSERT_TRUE(write_file(dir + "/bars.ps", bars_page(model.dpi)));
+  std::vector<std::string> args{"-p", model.ppd, "-m", "application/vnd.cups-raster"};
+  for (const std::string& option : fill.options)
+    args.insert(args.end(), {"-o", option});
+  args.push_back(dir + "/bars.ps");
+  const ProcessResult result = run_tool("cupsfilter", args, dir);
+  ASSERT_EQ(result.status, 0) << result.err;
+  ASSERT_TRUE(write_file(dir + "/bars.ras", result.out));
+
+  std::vector<GreyPage> pages;
+  cups_page_header2_t header;
+  std::string error;
+  ASSERT_TRUE(read_raster_pages(dir + "/bars.ras", pages, header, error)) << error;
+  ASSERT_EQ(pages.size(), 1u);
+  std::vector<int> expected;
+  for (int dots : kBarDots)
+    expected.push_back(dots + fill.growth);
+  // Halfway up the bars, counted from the top of the page.
+  EXPECT_EQ(dark_runs(pages[0], static_cast<uint32_t>((432 - 200) * model.dpi / 72)), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModels, BarWidths,
+                         ::testing::Combine(::testing::Values(k300, k203),
+                                            ::testing::Values(kPpdDefault, kAnyPartOfPixel)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
                          });
