@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One command for the print-quality comparison:
-#   bash quality/run.sh [--dpi 203|300] [--pages barcodes|grey]
+#   bash quality/run.sh [--dpi 203|300] [--pages barcodes|grey] [--filters DIR]
 # Installs the suite's own tools when they are missing, builds the filters
 # and the measuring program into build-quality, makes the quality job (zint
 # barcodes as vector art and bitmaps, a grey page) per resolution, renders
@@ -11,6 +11,11 @@
 # quality/RESULTS.md and the pictures in quality/images/; a partial one
 # writes only into the work folder.
 #
+# --filters DIR prints with the zplfilter-203 and zplfilter-300 found in DIR
+# (another build folder, e.g. one with changed halftone constants) instead
+# of the ones built here; like a partial run, it writes only into the work
+# folder. Give each variant its own ZPL_QUALITY_DIR to keep its results.
+#
 # ZPL_QUALITY_DIR: work folder (default /tmp/zpl-quality).
 set -euo pipefail
 
@@ -19,15 +24,18 @@ work=${ZPL_QUALITY_DIR:-/tmp/zpl-quality}
 build=$root/build-quality
 dpis=(203 300)
 pages=all
+filters=
 while [ $# -gt 0 ]; do
   case $1 in
     --dpi) dpis=("$2"); shift 2 ;;
     --pages) pages=$2; shift 2 ;;
-    *) echo "usage: bash quality/run.sh [--dpi 203|300] [--pages barcodes|grey]" >&2; exit 2 ;;
+    --filters) filters=$(cd "$2" && pwd); shift 2 ;;
+    *) echo "usage: bash quality/run.sh [--dpi 203|300] [--pages barcodes|grey] [--filters DIR]" >&2; exit 2 ;;
   esac
 done
 full=0
-[ ${#dpis[@]} = 2 ] && [ "$pages" = all ] && full=1
+[ ${#dpis[@]} = 2 ] && [ "$pages" = all ] && [ -z "$filters" ] && full=1
+filters=${filters:-$build}
 log() { echo "quality: $*" >&2; }
 
 # --- tools -------------------------------------------------------------------
@@ -78,7 +86,7 @@ mkdir -p "$serverbin/filter"
 for f in /usr/lib/cups/filter/*; do ln -s "$f" "$serverbin/filter/"; done
 for model in 300 203; do
   rm -f "$serverbin/filter/zplfilter-$model"
-  install -m 0755 "$build/zplfilter-$model" "$serverbin/filter/zplfilter-$model"
+  install -m 0755 "$filters/zplfilter-$model" "$serverbin/filter/zplfilter-$model"
 done
 printf 'ServerBin %s\n' "$serverbin" >"$work/cups-files.conf"
 
@@ -102,7 +110,7 @@ raster() {
 
 # filter dpi raster out options: our filter on a raster, as CUPS starts it.
 filter() {
-  env PPD="$build/ppd/zplfilter-$1.ppd" "$build/zplfilter-$1" 1 quality quality-job 1 "$4" <"$2" >"$3" 2>"$3.err"
+  env PPD="$build/ppd/zplfilter-$1.ppd" "$filters/zplfilter-$1" 1 quality quality-job 1 "$4" <"$2" >"$3" 2>"$3.err"
 }
 
 modes=(Threshold Auto Photo)

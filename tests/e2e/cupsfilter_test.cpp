@@ -1,7 +1,8 @@
 // The bundled sample through CUPS's own chain (pdftopdf, gstoraster) into
 // our filters, as cupsfilter runs it with our PPDs: every label must hold the
-// raster CUPS made for its page, dot for dot, and the settings of the PPD and
-// the job's options.
+// raster CUPS made for its page, dot for dot in the halftone mode of the PPD
+// or the job, and the settings of the PPD and the job's options.
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "cups_env.h"
+#include "raster/raster.h"
 
 namespace {
 
@@ -34,15 +36,34 @@ struct Job {
   const char* name;
   std::vector<std::string> options;
   int widthMm, lengthMm, darkness, speed, dottedLine;
+  Halftone halftone;  // the PPD's Auto unless the job chose another
 };
 void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
 void PrintTo(const Job& job, std::ostream* out) { *out << job.name; }
 
-const Job kDefaults{"PpdDefaults", {}, 102, 152, 15, 4, 0};
+const Job kDefaults{"PpdDefaults", {}, 102, 152, 15, 4, 0, Halftone::kAuto};
 const Job kOptions{"NamedSizeAndOptions",
-                   {"PageSize=2.25x1.25in", "Darkness=25", "PrintSpeed=60", "DottedLine=1"},
-                   57, 32, 25, 6, 1};
-const Job kCustom{"CustomSize", {"PageSize=Custom.200x300"}, 69, 103, 15, 4, 0};
+                   {"PageSize=2.25x1.25in", "Darkness=25", "PrintSpeed=60", "DottedLine=1", "Halftone=Threshold"},
+                   57, 32, 25, 6, 1, Halftone::kThreshold};
+const Job kCustom{"CustomSize", {"PageSize=Custom.200x300", "Halftone=Photo"}, 69, 103, 15, 4, 0, Halftone::kPhoto};
+
+// The dots a page must give in a mode: Threshold's from the independent
+// reference; the halftones from the core's own packing, whose dots the
+// halftone tests check pixel by pixel. Here what counts is that the PPD's
+// default and the job's choice reach the filter through CUPS.
+std::vector<uint8_t> expected_dots(const GreyPage& page, int threshold, Halftone mode)
+{
+  if (mode == Halftone::kThreshold)
+    return pack_reference(page, threshold);
+  const uint32_t bytesPerRow = (page.width + 7) / 8, width = 8 * bytesPerRow;
+  std::vector<uint8_t> grey(size_t{width} * page.height, 255);
+  for (uint32_t y = 0; y < page.height; ++y)
+    std::copy_n(page.pixels.data() + size_t{y} * page.width, page.width, grey.data() + size_t{y} * width);
+  std::vector<uint8_t> packed(size_t{bytesPerRow} * page.height, 0);
+  std::vector<int16_t> scratch(halftone_scratch(mode, bytesPerRow) + 1);
+  halftone_pack(grey.data(), packed.data(), bytesPerRow, page.height, threshold, mode, scratch.data());
+  return packed;
+}
 
 class CupsChain : public ::testing::TestWithParam<std::tuple<Model, Job>> {
 protected:
@@ -119,9 +140,9 @@ TEST_P(CupsChain, EveryLabelHoldsTheRasterCupsMade)
     EXPECT_EQ(label.speed, job.speed);
     EXPECT_EQ(label.copies, static_cast<int>(pages[i].copies));
     EXPECT_EQ(label.rowBytes, (pages[i].width + 7) / 8);
-    const std::vector<uint8_t> expected = pack_reference(pages[i], model.threshold);
-    EXPECT_TRUE(label.packed == expected) << "the dots differ from the raster through threshold "
-                                          << model.threshold;
+    const std::vector<uint8_t> expected = expected_dots(pages[i], model.threshold, job.halftone);
+    EXPECT_TRUE(label.packed == expected) << "the dots differ from the raster in halftone mode "
+                                          << static_cast<int>(job.halftone) << ", threshold " << model.threshold;
     // A blank or solid page would pass the comparison without proving much.
     size_t set = 0;
     for (uint8_t byte : expected)
