@@ -347,7 +347,10 @@ int main(int argc, char* argv[])
   }
   FdOwner in;
   in.fd = open_job(argc, argv);
+  // Cancelled before anything was sent: the job just ends.
+  if (g_stop)
+    return 0;
   if (in.fd < 0)
-    return g_stop ? 0 : 1;
+    return 1;
   return pass_job(in.fd, parse_copies(argv[4]));
 }
