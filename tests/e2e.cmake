@@ -20,8 +20,10 @@ zpl_filter_tests(e2e_tests
   e2e/ppd_test.cpp
   e2e/queue_test.cpp
   e2e/zpl_jobs_test.cpp
+  zpl_samples.cpp
   ${PROJECT_SOURCE_DIR}/filter/model.cpp)
 target_link_libraries(e2e_tests PRIVATE zplcore)
+target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 # The staging install puts the PPDs under the install prefix, unless the
 # folder was given as an absolute path.
 if(IS_ABSOLUTE "${ZPL_PPD_INSTALL_DIR}")

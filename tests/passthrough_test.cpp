@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "zpl_samples.h"
 
 namespace {
 

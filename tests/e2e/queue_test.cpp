@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "cups_env.h"
+#include "zpl_samples.h"
 
 namespace fs = std::filesystem;
 

@@ -134,19 +134,6 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
   return run_process(program, args, setup);
 }
 
-std::string labels_from_filter(const std::string& filter, const std::vector<GreyPage>& pages,
-                               const std::string& dir)
-{
-  const std::string raster = dir + "/labels.ras";
-  if (!write_raster(raster, pages)) {
-    ADD_FAILURE() << "cannot write " << raster;
-    return {};
-  }
-  const ProcessResult result = run_program(filter, {filter, "1", "user", "labels", "1", "", raster}, dir, {}, {"-PPD"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  return result.out;
-}
-
 std::string make_temp_dir()
 {
   const char* base = std::getenv("TMPDIR");

@@ -95,11 +95,6 @@ void remove_tree(const std::string& dir);
 std::string read_file(const std::string& path);
 bool write_file(const std::string& path, std::string_view text);
 
-// The labels a filter program writes for the pages, run as CUPS would (one
-// copy, no PPD) in dir; fails the test (EXPECT) when the filter fails.
-std::string labels_from_filter(const std::string& filter, const std::vector<GreyPage>& pages,
-                               const std::string& dir);
-
 // The message parts of the diagnostic log lines, time stamps removed; fails
 // the test (EXPECT) for a line whose stamp or CR LF is malformed.
 std::vector<std::string> log_messages(const std::string& logText);
