@@ -46,6 +46,7 @@ struct FdOwner {
 // just past a ^XZ, where the line end that follows still belongs to it.
 enum class Spot : uint8_t { Between, InLabel, AfterEnd, AfterEndCr };
 
+// One copy's progress through the job, and the label count of all copies.
 struct Scan {
   Spot spot = Spot::Between;
   bool clean = true;       // nothing of a next label written yet: a place to stop
@@ -53,6 +54,8 @@ struct Scan {
   uint64_t labels = 0;     // labels passed over all copies, for the PAGE lines
 };
 
+// How one copy ended: at the end of the job, at a label end after SIGTERM,
+// or with an ERROR line.
 enum class PassEnd : uint8_t { Done, Stopped, Failed };
 
 // Marks the job cancelled; the copy loop stops at the next label end.
