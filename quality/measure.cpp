@@ -4,6 +4,7 @@
 //               --label Threshold=t.zpl --label Auto=a.zpl ...
 //               --bitmap rastertolabel=cupslabel.ras
 //               --out report.md --goals goals.tsv [--png picture.png]
+//               [--logo-png picture.png] [--crops folder]
 //
 // The 8-bit raster CUPS made for our filter is the truth: what reads from
 // it must read from every print, and the grey page is compared with it.
@@ -19,7 +20,7 @@
 namespace {
 
 struct Args {
-  std::string layout, raster, out, goals, png, crops;
+  std::string layout, raster, out, goals, png, logoPng, crops;
   std::vector<std::pair<std::string, std::string>> labels, bitmaps;  // name, file
 };
 
@@ -43,6 +44,7 @@ bool parse_args(int argc, char** argv, Args& args)
     else if (flag == "--out") args.out = value;
     else if (flag == "--goals") args.goals = value;
     else if (flag == "--png") args.png = value;
+    else if (flag == "--logo-png") args.logoPng = value;
     else if (flag == "--crops") args.crops = value;
     else if (flag == "--label") { if (!split_named(value, args.labels)) return false; }
     else if (flag == "--bitmap") { if (!split_named(value, args.bitmaps)) return false; }
@@ -295,10 +297,17 @@ std::vector<BytesRow> measure_bytes(const std::vector<Item>& items, const std::v
   return rows;
 }
 
-// The picture of the grey page: the same part of it from every print, side
-// by side, dot for dot, with a white gap between them.
+// A part of the grey page in millimetres from its top left, and how the
+// prints' copies of it are laid out: side by side or one under the other.
+struct PicturePart {
+  double x, y, w, h;
+  bool stacked;
+};
+
+// The picture of a part of the grey page: the same part from every print,
+// dot for dot, with a white gap between them.
 bool write_grey_picture(const std::string& path, const std::vector<Item>& items, const std::vector<Print>& prints,
-                        unsigned dpi, std::string& error)
+                        unsigned dpi, PicturePart where, std::string& error)
 {
   int page = 0;
   for (const Item& item : items)
@@ -306,22 +315,24 @@ bool write_grey_picture(const std::string& path, const std::vector<Item>& items,
       page = item.page;
   if (page == 0)
     return true;
-  // Ramp, the patches and the top of the photograph, 60 x 70 mm.
   const double k = dpi / 25.4;
-  const Box part{static_cast<int32_t>(4 * k), static_cast<int32_t>(5 * k), static_cast<int32_t>(60 * k),
-                 static_cast<int32_t>(70 * k)};
+  const Box part{static_cast<int32_t>(where.x * k), static_cast<int32_t>(where.y * k),
+                 static_cast<int32_t>(where.w * k), static_cast<int32_t>(where.h * k)};
   const int32_t gap = static_cast<int32_t>(2 * k);
+  const uint32_t n = static_cast<uint32_t>(prints.size());
   Plane picture;
-  picture.width = static_cast<uint32_t>(prints.size() * (part.w + gap) - gap);
-  picture.height = static_cast<uint32_t>(part.h);
+  picture.width = where.stacked ? part.w : n * (part.w + gap) - gap;
+  picture.height = where.stacked ? n * (part.h + gap) - gap : part.h;
   picture.px.assign(size_t(picture.width) * picture.height, 255);
-  for (size_t i = 0; i < prints.size(); ++i) {
+  for (uint32_t i = 0; i < n; ++i) {
     if (size_t(page) > prints[i].pages.size())
       continue;
     const Plane cut = crop(prints[i].pages[page - 1], part);
+    const size_t left = where.stacked ? 0 : size_t(i) * (part.w + gap);
+    const size_t top = where.stacked ? size_t(i) * (part.h + gap) : 0;
     for (uint32_t y = 0; y < cut.height; ++y)
       for (uint32_t x = 0; x < cut.width; ++x)
-        picture.px[size_t(y) * picture.width + i * (part.w + gap) + x] = cut.at(x, y);
+        picture.px[(top + y) * picture.width + left + x] = cut.at(x, y);
   }
   return write_grey_png(path, picture, error);
 }
@@ -334,7 +345,8 @@ int main(int argc, char** argv)
   if (!parse_args(argc, argv, args)) {
     std::fprintf(stderr,
                  "usage: zpl-quality --layout L --raster R.ras [--label NAME=F.zpl]... [--bitmap NAME=F.ras]...\n"
-                 "                   --out report.md --goals goals.tsv [--png picture.png] [--crops folder]\n");
+                 "                   --out report.md --goals goals.tsv [--png picture.png]\n"
+                 "                   [--logo-png picture.png] [--crops folder]\n");
     return 2;
   }
   std::string error;
@@ -411,7 +423,10 @@ int main(int argc, char** argv)
     shown.push_back(std::move(truth));
     for (const Print& print : m.prints)
       shown.push_back(print);
-    if (!write_grey_picture(args.png, items, shown, m.dpi, error)) {
+    // The ramp, the patches and the top of the photograph; the logo.
+    if (!write_grey_picture(args.png, items, shown, m.dpi, {4, 5, 60, 70, false}, error) ||
+        (!args.logoPng.empty() &&
+         !write_grey_picture(args.logoPng, items, shown, m.dpi, {5, 123, 91.6, 25, true}, error))) {
       std::fprintf(stderr, "zpl-quality: %s\n", error.c_str());
       return 1;
     }

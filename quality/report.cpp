@@ -132,6 +132,41 @@ void bytes_table(std::ostream& out, const Measurements& m)
   out << "\n";
 }
 
+// One line per print: what it makes of the whole job.
+void summary_table(std::ostream& out, const Measurements& m)
+{
+  int readable = 0;
+  for (const DecodeRow& row : m.decodes)
+    readable += row.raster;
+  out << "| Print | barcodes read (of " << readable
+      << " the raster reads) | Code 128 bars on vector art, worst growth | grey error | patches told apart | "
+         ":Z64: bytes, all barcode labels | :Z64: bytes, grey page |\n|---|---:|---:|---:|---:|---:|---:|\n";
+  for (size_t p = 0; p < m.prints.size(); ++p) {
+    int read = 0;
+    for (const DecodeRow& row : m.decodes)
+      read += row.raster && row.reads[p];
+    double worst = 0;
+    bool merged = false;
+    for (const GrowthRow& row : m.growth) {
+      if (row.item->kind != "vector")
+        continue;
+      merged = merged || !row.prints[p].measured;
+      if (row.prints[p].measured && std::fabs(row.prints[p].bars) > std::fabs(worst))
+        worst = row.prints[p].bars;
+    }
+    uint64_t barcodeBytes = 0, greyBytes = 0;
+    for (const BytesRow& row : m.bytes)
+      (row.barcodes ? barcodeBytes : greyBytes) += row.bytes[p];
+    out << "| " << m.prints[p].name << " | " << (m.decodes.empty() ? "-" : std::to_string(read)) << " | "
+        << (m.growth.empty() ? "-" : merged ? "bars merged" : signed_fixed(worst, 2) + " dot") << " | "
+        << (m.grey.present && !m.grey.error[p].empty() ? fixed(m.grey.error[p].back(), 1) : "-") << " | "
+        << (m.grey.present ? std::to_string(m.grey.toldApart[p]) : "-") << " | "
+        << (m.prints[p].label && barcodeBytes ? std::to_string(barcodeBytes) : "-") << " | "
+        << (m.prints[p].label && greyBytes ? std::to_string(greyBytes) : "-") << " |\n";
+  }
+  out << "\n";
+}
+
 struct Goal {
   std::string what, measured;
   bool met = false;
@@ -234,7 +269,8 @@ bool write_report(const Measurements& m, const std::string& markdownPath, const 
   for (const Goal& g : goals)
     out << "| " << g.what << " | " << (g.known ? g.measured : "not measured") << " | "
         << (g.known ? (g.met ? "met" : "**missed**") : "-") << " |\n";
-  out << "\n";
+  out << "\n### Every print\n\n";
+  summary_table(out, m);
   if (m.grey.present) {
     out << "### Grey page\n\n";
     grey_tables(out, m);

@@ -150,7 +150,7 @@ for dpi in "${dpis[@]}"; do
   rm -rf "$dir/unread"; mkdir -p "$dir/unread"
   "$build/quality/zpl-quality" --layout "$dir/layout.tsv" --raster "$dir/ours.ras" "${label_args[@]}" \
     --bitmap "rastertolabel=$dir/cupslabel.ras" --out "$dir/report.md" --goals "$goals" \
-    --png "$dir/grey-$dpi.png" --crops "$dir/unread"
+    --png "$dir/grey-$dpi.png" --logo-png "$dir/logo-$dpi.png" --crops "$dir/unread"
 done
 
 # --- results -------------------------------------------------------------------
@@ -191,7 +191,7 @@ results=$work/RESULTS.md
 log "wrote $results"
 if [ "$full" = 1 ]; then
   mkdir -p "$root/quality/images"
-  for dpi in "${dpis[@]}"; do cp "$work/$dpi-all/grey-$dpi.png" "$root/quality/images/"; done
+  for dpi in "${dpis[@]}"; do cp "$work/$dpi-all/grey-$dpi.png" "$work/$dpi-all/logo-$dpi.png" "$root/quality/images/"; done
   cp "$results" "$root/quality/RESULTS.md"
   log "wrote quality/RESULTS.md and quality/images/"
 fi
