@@ -28,6 +28,7 @@ void read_rows(cups_raster_t* ras, const cups_page_header2_t& header, RasterPage
   }
 }
 
+// True once the job has been cancelled.
 bool is_cancelled(CancelFlag cancelled) { return cancelled && *cancelled; }
 
 // True when the whole label reached the reader. A write that failed anywhere
