@@ -31,6 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   doc.printSpeed = 4;
   doc.darkness = 7;
   doc.dottedLine = 1;
+  // Every halftone mode reads the page its own way; the input's length
+  // picks one, so that each input always takes the same path.
+  constexpr Halftone kModes[] = {Halftone::kThreshold, Halftone::kAuto, Halftone::kPhoto};
+  doc.halftone = kModes[size % 3];
   print_bitmap(&doc, kProfile300, input);
   cupsFileClose(input);  // closes fd as well
   return 0;

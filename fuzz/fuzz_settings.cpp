@@ -30,6 +30,7 @@ namespace {
 constexpr const char* kAttributes[] = {
     "DefaultPageSize",   "DefaultDarkness",   "DefaultPrintSpeed",
     "DefaultVertical",   "DefaultHorizontal", "DefaultDottedLine",
+    "DefaultHalftone",
 };
 
 // Lives for the whole fuzzing process; the PPD variable names it.

@@ -27,19 +27,6 @@ void pack_portable(const uint8_t* grey, uint8_t* packed, size_t count, int thres
 }
 
 #if defined(__SSE2__)
-// movemask puts the leftmost pixel of a byte's eight in bit 0, while the
-// packed byte wants it in bit 7: this table turns one order into the other.
-constexpr std::array<uint8_t, 256> kReversedBits = [] {
-  std::array<uint8_t, 256> table{};
-  for (unsigned v = 0; v < 256; ++v) {
-    unsigned r = 0;
-    for (int bit = 0; bit < 8; ++bit)
-      r |= ((v >> bit) & 1u) << (7 - bit);
-    table[v] = static_cast<uint8_t>(r);
-  }
-  return table;
-}();
-
 // Dark-pixel mask of 16 pixels: SSE2 compares only signed bytes, so both
 // sides are moved by 128, which keeps the unsigned order.
 inline unsigned dark_mask16(const uint8_t* grey, __m128i biasedThreshold)

@@ -14,6 +14,25 @@ MallocBuffer<T> allocate(uint64_t count)
   return MallocBuffer<T>(static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1)));
 }
 
+// Packs the grey page into packed, in the job's halftone mode. False when
+// the working rows of error diffusion can't be allocated.
+bool pack_page(const LabelDoc* doc, const ModelProfile& model, const RasterPage& raster, uint8_t* packed)
+{
+  const uint32_t bytesPerRow = raster.stride / 8;
+  if (doc->halftone == Halftone::kThreshold) {
+    Gray2Bytes(raster.grey.get(), packed, static_cast<int32_t>(bytesPerRow), static_cast<int32_t>(raster.height),
+               model.monoThreshold);
+    return true;
+  }
+  WriteLog("halftone_pack: mode %d", static_cast<int>(doc->halftone));
+  const MallocBuffer<int16_t> scratch = allocate<int16_t>(halftone_scratch(doc->halftone, bytesPerRow));
+  if (!scratch)
+    return false;
+  halftone_pack(raster.grey.get(), packed, bytesPerRow, raster.height, model.monoThreshold, doc->halftone,
+                scratch.get());
+  return true;
+}
+
 }  // namespace
 
 bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned copies)
@@ -46,8 +65,8 @@ bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage
   if (!buffers.packed)
     return false;
   std::memset(buffers.packed.get(), 0, page.packedSize);
-  Gray2Bytes(raster.grey.get(), buffers.packed.get(), static_cast<int32_t>(page.bytesPerRow),
-             static_cast<int32_t>(raster.height), model.monoThreshold);
+  if (!pack_page(doc, model, raster, buffers.packed.get()))
+    return false;
   // The grey page is eight times the packed one and no longer needed: let it
   // go before the compressed data and the text are taken.
   raster.grey.reset();

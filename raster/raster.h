@@ -61,6 +61,19 @@ int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* in
 // threshold set their bit; packed must be zeroed by the caller.
 void Gray2Bytes(const uint8_t* grey, uint8_t* packed, int32_t bytesPerRow, int32_t rows, int threshold);
 
+// Working memory, in 16-bit entries, that halftone_pack needs for a page of
+// bytesPerRow packed bytes per row: two rows of error for Photo, none else.
+size_t halftone_scratch(Halftone mode, uint32_t bytesPerRow);
+
+// Packs like Gray2Bytes in the given mode. Threshold packs by the threshold
+// alone; Auto and Photo keep it for pixels near black or white and their
+// four neighbours, and halftone the grey between, with an ordered 8 x 8
+// matrix (Auto) or serpentine error diffusion (Photo). The same page always
+// gives the same dots. scratch holds halftone_scratch(mode, bytesPerRow)
+// entries; packed must be zeroed by the caller.
+void halftone_pack(const uint8_t* grey, uint8_t* packed, uint32_t bytesPerRow, uint32_t rows, int threshold,
+                   Halftone mode, int16_t* scratch);
+
 // --- Z64 graphic data ---
 
 inline constexpr char ALPHA_BASE[] =

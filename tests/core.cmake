@@ -5,7 +5,7 @@
 # program per model, each with its own profile and a log in the working
 # folder. Model-independent cases run once, in the 300 dpi program.
 foreach(model 300 203)
-  set(sources packing_test.cpp)
+  set(sources packing_test.cpp halftone_test.cpp)
   if(model EQUAL 300)
     list(APPEND sources settings_test.cpp encoding_test.cpp log_test.cpp)
   endif()

@@ -53,6 +53,36 @@ TEST_P(Job, EveryDotOfEveryPageComesBack)
   }
 }
 
+// Whole jobs in each halftone mode: Threshold is today's conversion byte for
+// byte, sharp art is the same in every mode, and grey art is halftoned the
+// same way on every run.
+TEST_P(Job, HalftoneModes)
+{
+  GreyPage art = noise_page(77, 41, 4);
+  for (uint8_t& v : art.pixels)
+    v = v < 128 ? 0 : 255;
+  GreyPage grey = white_page(64, 48);
+  for (size_t i = 0; i < grey.pixels.size(); ++i)
+    grey.pixels[i] = static_cast<uint8_t>(40 + i % 177);
+
+  const std::string plain = run({art, grey}).out;
+  EXPECT_EQ(run({art, grey}, "Halftone=Threshold").out, plain);
+  for (const char* mode : {"Auto", "Photo"}) {
+    SCOPED_TRACE(mode);
+    const std::string options = std::string("Halftone=") + mode;
+    const ProcessResult first = run({art, grey}, options);
+    ASSERT_EQ(first.status, 0);
+    EXPECT_EQ(run({art, grey}, options).out, first.out);
+    EXPECT_EQ(run({art}, options).out, run({art}).out);
+
+    std::vector<DecodedLabel> labels;
+    std::string error;
+    ASSERT_TRUE(decode_labels(first.out, labels, error)) << error;
+    ASSERT_EQ(labels.size(), 2u);
+    EXPECT_NE(labels[1].packed, pack_reference(grey, GetParam().threshold));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothModels, Job, ::testing::Values(k300, k203),
                          [](const auto& info) { return info.param.header ? "300dpi" : "203dpi"; });
 
