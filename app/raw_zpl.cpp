@@ -12,6 +12,9 @@ namespace {
 // The filters' dotted-line prefix, less its last byte (0 or 1).
 constexpr uint8_t kDottedLinePrefix[] = {0x1F, 0x1B, 0x1A, 0x01, 0x03, 0x01};
 
+// The line ZebraDesigner starts its files with.
+constexpr char kDesignerStart[] = "CT~~CD,~CC^~CT~";
+
 bool upper_is(uint8_t byte, char letter)
 {
   return std::toupper(byte) == letter;
@@ -31,14 +34,16 @@ bool contains_label_start(const uint8_t* data, size_t size)
 bool looks_like_zpl(const uint8_t* data, size_t size)
 {
   size_t i = 0;
-  while (i < size && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n'))
+  while (i < size && std::isspace(data[i]))
     ++i;
   if (size - i > sizeof kDottedLinePrefix &&
       std::memcmp(data + i, kDottedLinePrefix, sizeof kDottedLinePrefix) == 0 &&
       data[i + sizeof kDottedLinePrefix] <= 1)
     i += sizeof kDottedLinePrefix + 1;
-  if (size - i < 3 || (data[i] != '^' && data[i] != '~') || !std::isalnum(data[i + 1]) ||
-      !std::isalnum(data[i + 2]))
+  else if (size - i >= sizeof kDesignerStart - 1 &&
+           std::memcmp(data + i, kDesignerStart, sizeof kDesignerStart - 1) == 0)
+    return contains_label_start(data + i, size - i);
+  if (size - i < 2 || (data[i] != '^' && data[i] != '~') || !(std::isalpha(data[i + 1]) || data[i + 1] == '@'))
     return false;
   return contains_label_start(data + i, size - i);
 }

@@ -8,9 +8,10 @@
 
 inline constexpr char kZplMimeType[] = "application/vnd.zebra-zpl";
 
-// True when data, the first bytes of a document, starts as a ZPL stream:
-// white space, then optionally the 7-byte dotted-line prefix, then a ZPL
-// command (^ or ~ and two letters or digits), and ^XA appears within.
+// True when data, the first bytes of a document, starts as a ZPL stream, by
+// the rules CUPS is given for the pass-through filter: white space, then a
+// ZPL command (^ or ~ and a letter or @), optionally after the 7-byte
+// dotted-line prefix, or ZebraDesigner's first line; and ^XA within.
 bool looks_like_zpl(const uint8_t* data, size_t size);
 
 // Where a ZPL stream stands: whether a label is open (^XA seen, its ^XZ not

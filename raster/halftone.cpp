@@ -7,6 +7,7 @@
 // is "guarded" when it, or one of its four neighbours, is near black or near
 // white: guarded pixels print by the model's threshold, and only the grey
 // interior of an area is halftoned. Outside the page counts as white paper.
+#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -56,17 +57,11 @@ struct Rows {
   uint32_t width;  // pixels, a multiple of 8
 };
 
-void set_dot(uint8_t* packed, uint32_t x)
-{
-  packed[x / 8] = static_cast<uint8_t>(packed[x / 8] | (0x80u >> (x % 8)));
-}
-
 #if defined(__SSE2__)
-// Sixteen pixels at x (eight at the end of an odd-width row, the rest white).
-__m128i load_block(const uint8_t* row, uint32_t x, uint32_t width)
+// Sixteen pixels at x; at the end of a row that is not a multiple of 16
+// wide, eight, with white beyond them.
+inline __m128i load_block(const uint8_t* row, uint32_t x, uint32_t width)
 {
-  if (!row)
-    return _mm_set1_epi8(static_cast<char>(0xFF));
   if (x + 16 <= width)
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
   const __m128i upperWhite = _mm_set_epi32(-1, -1, 0, 0);
@@ -74,52 +69,52 @@ __m128i load_block(const uint8_t* row, uint32_t x, uint32_t width)
 }
 
 // 0xFF in every lane whose pixel is near black or near white.
-__m128i extreme_mask(__m128i v)
+inline __m128i extreme_mask(__m128i v)
 {
   const __m128i black = _mm_set1_epi8(static_cast<char>(kNearBlack));
   const __m128i white = _mm_set1_epi8(static_cast<char>(kNearWhite));
   return _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, black), v), _mm_cmpeq_epi8(_mm_max_epu8(v, white), v));
 }
 
-// Sixteen pixels at x and which of them are guarded, as lanes and as bits
-// (bit i for pixel x + i).
-struct BlockMasks {
-  __m128i pixels;
-  __m128i guardLanes;
-  unsigned guard;
-};
-
-BlockMasks block_masks(const Rows& rows, uint32_t x)
+// The guard of the sixteen pixels c at x once their own extremes are known:
+// adds the pixels whose left, right, upper or lower neighbour is extreme.
+// Kept out of line: on a label it runs for the few blocks with grey in them.
+__attribute__((noinline)) __m128i add_neighbours(const Rows& rows, uint32_t x, __m128i c, __m128i guard)
 {
-  const __m128i c = load_block(rows.cur, x, rows.width);
-  __m128i guard = extreme_mask(c);
-  // Solid art, the common case on a label, needs no look at the neighbours.
-  if (_mm_movemask_epi8(guard) != 0xFFFF) {
-    const int left = x > 0 ? rows.cur[x - 1] : 255;
-    const int right = x + 16 < rows.width ? rows.cur[x + 16] : 255;
-    const __m128i l = _mm_or_si128(_mm_slli_si128(c, 1), _mm_cvtsi32_si128(left));
-    const __m128i r = _mm_or_si128(_mm_srli_si128(c, 1), _mm_slli_si128(_mm_cvtsi32_si128(right), 15));
-    guard = _mm_or_si128(guard, _mm_or_si128(extreme_mask(l), extreme_mask(r)));
-    guard = _mm_or_si128(guard, extreme_mask(load_block(rows.up, x, rows.width)));
-    guard = _mm_or_si128(guard, extreme_mask(load_block(rows.down, x, rows.width)));
-  }
-  return {c, guard, static_cast<unsigned>(_mm_movemask_epi8(guard))};
+  const int left = x > 0 ? rows.cur[x - 1] : 255;
+  const int right = x + 16 < rows.width ? rows.cur[x + 16] : 255;
+  const __m128i l = _mm_or_si128(_mm_slli_si128(c, 1), _mm_cvtsi32_si128(left));
+  const __m128i r = _mm_or_si128(_mm_srli_si128(c, 1), _mm_slli_si128(_mm_cvtsi32_si128(right), 15));
+  guard = _mm_or_si128(guard, _mm_or_si128(extreme_mask(l), extreme_mask(r)));
+  // Outside the page is paper: a missing row guards like a white one.
+  if (!rows.up || !rows.down)
+    return _mm_set1_epi8(static_cast<char>(0xFF));
+  guard = _mm_or_si128(guard, extreme_mask(load_block(rows.up, x, rows.width)));
+  return _mm_or_si128(guard, extreme_mask(load_block(rows.down, x, rows.width)));
 }
 
 // Bits of the pixels below their lane's threshold (both biased by 128, as
 // SSE2 compares signed bytes only), bit i for pixel i.
-unsigned below(__m128i pixels, __m128i biasedThresholds)
+inline unsigned below(__m128i pixels, __m128i biasedThresholds)
 {
   const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(_mm_xor_si128(pixels, bias), biasedThresholds)));
 }
 
-// Stores the dots of a block (bit i = pixel i) into its packed bytes.
-void store_block(uint8_t* packed, uint32_t x, uint32_t n, unsigned bits)
+// Stores the dots of the n pixels of a block (bit i = pixel i) into their
+// packed bytes, which nothing else writes.
+inline void store_block(uint8_t* packed, uint32_t x, uint32_t n, unsigned bits)
 {
-  packed[x / 8] = static_cast<uint8_t>(packed[x / 8] | kReversedBits[bits & 0xFF]);
+  packed[x / 8] = kReversedBits[bits & 0xFF];
   if (n > 8)
-    packed[x / 8 + 1] = static_cast<uint8_t>(packed[x / 8 + 1] | kReversedBits[(bits >> 8) & 0xFF]);
+    packed[x / 8 + 1] = kReversedBits[(bits >> 8) & 0xFF];
+}
+
+// True when all sixteen pixels are blank paper, by far the most common block
+// of a label: nothing to print, nothing to look at around it.
+inline bool paper(__m128i c)
+{
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_set1_epi8(static_cast<char>(0xFF)))) == 0xFFFF;
 }
 
 // Ordered dither of one row, sixteen pixels at a time.
@@ -133,13 +128,25 @@ void screen_row(const Rows& rows, uint32_t y, uint8_t* packed, int threshold)
   const __m128i screen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(biased));
 
   for (uint32_t x = 0; x < rows.width; x += 16) {
-    const BlockMasks block = block_masks(rows, x);
-    const __m128i thresholds =
-        _mm_or_si128(_mm_and_si128(block.guardLanes, mono), _mm_andnot_si128(block.guardLanes, screen));
-    store_block(packed, x, rows.width - x, below(block.pixels, thresholds));
+    const __m128i c = load_block(rows.cur, x, rows.width);
+    if (paper(c))
+      continue;
+    __m128i guard = extreme_mask(c);
+    __m128i thresholds = mono;
+    // Solid art, the common case on a label, needs no look at the neighbours.
+    if (_mm_movemask_epi8(guard) != 0xFFFF) {
+      guard = add_neighbours(rows, x, c, guard);
+      thresholds = _mm_or_si128(_mm_and_si128(guard, mono), _mm_andnot_si128(guard, screen));
+    }
+    store_block(packed, x, rows.width - x, below(c, thresholds));
   }
 }
 #else
+void set_dot(uint8_t* packed, uint32_t x)
+{
+  packed[x / 8] = static_cast<uint8_t>(packed[x / 8] | (0x80u >> (x % 8)));
+}
+
 int pixel(const uint8_t* row, int64_t x, uint32_t width)
 {
   return row && x >= 0 && x < width ? row[x] : 255;
@@ -164,13 +171,131 @@ void screen_row(const Rows& rows, uint32_t y, uint8_t* packed, int threshold)
 #endif
 
 // Error diffusion state: the error each pixel of this row inherits from the
-// row above, and what this row passes to the next. One entry of margin on
-// either side keeps the neighbours of the end pixels in bounds.
+// row above (at x + 1), and what this row passes to the next. One entry of
+// margin on either side keeps the neighbours of the end pixels in bounds.
+// next is all zero when a row starts; cur may be non-zero only in the span
+// [dirtyLo, dirtyHi) that the row above diffused into.
 struct Diffusion {
   int16_t* cur;
   int16_t* next;
+  uint32_t dirtyLo, dirtyHi;
 };
 
+// Ends a row whose next-row error lies in [lo, hi): clears what the row
+// above left in cur, and swaps the rows.
+void finish_row(Diffusion& d, uint32_t lo, uint32_t hi)
+{
+  for (uint32_t x = d.dirtyLo; x < d.dirtyHi; ++x)
+    d.cur[x] = 0;
+  std::swap(d.cur, d.next);
+  d.dirtyLo = lo, d.dirtyHi = hi;
+}
+
+#if defined(__SSE2__)
+// A run of diffused pixels along a row. Each pixel's share for the next row
+// is added up in two accumulators and stored once, when no later pixel of the
+// run can add to it: one store per pixel instead of three updates.
+struct Run {
+  int carry = 0;     // the 7/16 for the next pixel of the row
+  int ahead = 0;     // next-row error at the pixel just done
+  int beyond = 0;    // and one further along the row
+  uint32_t last = 0; // the pixel just done
+  bool open = false;
+};
+
+// One pixel of a run: a guarded pixel takes the threshold and adds nothing,
+// an unguarded one is Floyd-Steinberg. Returns whether it prints.
+inline bool diffuse_pixel(int grey, Diffusion& d, uint32_t x, int dir, bool guard, int threshold, Run& run)
+{
+  run.open = true;
+  if (guard) {
+    d.next[x + 1 - dir] = static_cast<int16_t>(run.ahead);
+    run.ahead = run.beyond;
+    run.beyond = run.carry = 0;
+    return grey < threshold;
+  }
+  const int value = grey + d.cur[x + 1] + run.carry;
+  const bool dot = value < 128;
+  const int err = value - (dot ? 0 : 255);
+  // Sixteenths rounded down (an arithmetic shift, as GCC and Clang define
+  // it); the 7/16 carried along the row takes the rest, so no error is lost.
+  const int e3 = (err * 3) >> 4, e5 = (err * 5) >> 4, e1 = err >> 4;
+  run.carry = err - e3 - e5 - e1;
+  d.next[x + 1 - dir] = static_cast<int16_t>(run.ahead + e3);
+  run.ahead = run.beyond + e5;
+  run.beyond = e1;
+  return dot;
+}
+
+// The n pixels of a block with grey in it, in the row's direction; returns
+// their dots, bit i for pixel x0 + i.
+template <int Dir>
+unsigned diffuse_block(const Rows& rows, Diffusion& d, uint32_t x0, uint32_t n, unsigned guard, int threshold,
+                       Run& run)
+{
+  unsigned bits = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t j = Dir > 0 ? i : n - 1 - i;
+    bits |= unsigned{diffuse_pixel(rows.cur[x0 + j], d, x0 + j, Dir, (guard >> j) & 1u, threshold, run)} << j;
+  }
+  return bits;
+}
+
+// Ends a run at a block of solid art: stores what is still added up.
+inline void flush(Diffusion& d, Run& run, int dir)
+{
+  if (run.open) {
+    d.next[run.last + 1] = static_cast<int16_t>(run.ahead);
+    d.next[run.last + 1 + dir] = static_cast<int16_t>(run.beyond);
+  }
+  run = Run{};
+}
+
+// Serpentine error diffusion of one row: even rows left to right, odd rows
+// back, so that the error does not drift in one direction. A first pass
+// packs the solid blocks by the threshold, as Auto does, and finds the span
+// of blocks with grey in them; only that span is diffused.
+void diffuse_row(const Rows& rows, uint32_t y, uint8_t* packed, int threshold, Diffusion& d)
+{
+  const __m128i mono = _mm_set1_epi8(static_cast<char>(threshold ^ 0x80));
+  uint32_t first = UINT32_MAX, last = 0;
+  for (uint32_t x = 0; x < rows.width; x += 16) {
+    const __m128i c = load_block(rows.cur, x, rows.width);
+    if (paper(c))
+      continue;
+    if (_mm_movemask_epi8(extreme_mask(c)) == 0xFFFF) {
+      store_block(packed, x, rows.width - x, below(c, mono));
+      continue;
+    }
+    first = first == UINT32_MAX ? x / 16 : first;
+    last = x / 16;
+  }
+  if (first == UINT32_MAX) {
+    finish_row(d, 0, 0);
+    return;
+  }
+
+  const int dir = y % 2 ? -1 : 1;
+  Run run;
+  for (uint32_t k = 0; k <= last - first; ++k) {
+    const uint32_t x0 = 16 * (dir > 0 ? first + k : last - k);
+    const uint32_t n = rows.width - x0 < 16 ? rows.width - x0 : 16;
+    const __m128i c = load_block(rows.cur, x0, rows.width);
+    const __m128i extremes = extreme_mask(c);
+    if (_mm_movemask_epi8(extremes) == 0xFFFF) {  // packed by the first pass
+      flush(d, run, dir);
+      continue;
+    }
+    const unsigned guard = static_cast<unsigned>(_mm_movemask_epi8(add_neighbours(rows, x0, c, extremes)));
+    const unsigned bits = dir > 0 ? diffuse_block<1>(rows, d, x0, n, guard, threshold, run)
+                                  : diffuse_block<-1>(rows, d, x0, n, guard, threshold, run);
+    store_block(packed, x0, n, bits);
+    run.last = x0 + (dir > 0 ? n - 1 : 0);
+  }
+  flush(d, run, dir);
+  finish_row(d, 16 * first, std::min(16 * last + 16, rows.width) + 2);
+}
+#else
 // Floyd-Steinberg on one unguarded pixel, scanning in direction dir; carry is
 // the error from the previous pixel of the row. Returns whether it prints.
 bool diffuse(const Rows& rows, Diffusion& d, uint32_t x, int dir, int& carry)
@@ -178,7 +303,7 @@ bool diffuse(const Rows& rows, Diffusion& d, uint32_t x, int dir, int& carry)
   const int value = rows.cur[x] + d.cur[x + 1] + carry;
   const bool dot = value < 128;
   const int err = value - (dot ? 0 : 255);
-  const int e3 = err * 3 / 16, e5 = err * 5 / 16, e1 = err / 16;
+  const int e3 = (err * 3) >> 4, e5 = (err * 5) >> 4, e1 = err >> 4;
   carry = err - e3 - e5 - e1;
   d.next[x + 1 - dir] = static_cast<int16_t>(d.next[x + 1 - dir] + e3);
   d.next[x + 1] = static_cast<int16_t>(d.next[x + 1] + e5);
@@ -186,7 +311,7 @@ bool diffuse(const Rows& rows, Diffusion& d, uint32_t x, int dir, int& carry)
   return dot;
 }
 
-// Guarded pixels take the threshold, drop what they inherited and pass
+// Guarded pixels take the threshold, ignore what they inherited and pass
 // nothing on, so no error leaks into a barcode or out of it.
 bool photo_pixel(const Rows& rows, Diffusion& d, uint32_t x, int dir, int& carry, bool guard, int threshold)
 {
@@ -197,40 +322,19 @@ bool photo_pixel(const Rows& rows, Diffusion& d, uint32_t x, int dir, int& carry
   return diffuse(rows, d, x, dir, carry);
 }
 
-// Serpentine error diffusion of one row: even rows left to right, odd rows
-// back, so that the error does not drift in one direction.
+// Serpentine error diffusion of one row, pixel by pixel.
 void diffuse_row(const Rows& rows, uint32_t y, uint8_t* packed, int threshold, Diffusion& d)
 {
-  std::memset(d.next, 0, (rows.width + 2) * sizeof *d.next);
   const int dir = y % 2 ? -1 : 1;
   int carry = 0;
-#if defined(__SSE2__)
-  const __m128i mono = _mm_set1_epi8(static_cast<char>(threshold ^ 0x80));
-  const uint32_t blocks = (rows.width + 15) / 16;
-  for (uint32_t b = 0; b < blocks; ++b) {
-    const uint32_t x0 = 16 * (dir > 0 ? b : blocks - 1 - b);
-    const uint32_t n = rows.width - x0 < 16 ? rows.width - x0 : 16;
-    const BlockMasks block = block_masks(rows, x0);
-    if (block.guard == 0xFFFF) {
-      carry = 0;
-      store_block(packed, x0, n, below(block.pixels, mono));
-      continue;
-    }
-    for (uint32_t i = 0; i < n; ++i) {
-      const uint32_t x = x0 + (dir > 0 ? i : n - 1 - i);
-      if (photo_pixel(rows, d, x, dir, carry, (block.guard >> (x - x0)) & 1u, threshold))
-        set_dot(packed, x);
-    }
-  }
-#else
   for (uint32_t i = 0; i < rows.width; ++i) {
     const uint32_t x = dir > 0 ? i : rows.width - 1 - i;
     if (photo_pixel(rows, d, x, dir, carry, guarded(rows, x), threshold))
       set_dot(packed, x);
   }
-#endif
-  std::swap(d.cur, d.next);
+  finish_row(d, 0, rows.width + 2);
 }
+#endif
 
 }  // namespace
 
@@ -243,9 +347,9 @@ void halftone_pack(const uint8_t* grey, uint8_t* packed, uint32_t bytesPerRow, u
                    Halftone mode, int16_t* scratch)
 {
   const uint32_t width = 8 * bytesPerRow;
-  Diffusion d{scratch, scratch ? scratch + width + 2 : nullptr};
+  Diffusion d{scratch, scratch ? scratch + width + 2 : nullptr, 0, 0};
   if (mode == Halftone::kPhoto)
-    std::memset(d.cur, 0, (width + 2) * sizeof *d.cur);
+    std::memset(scratch, 0, halftone_scratch(mode, bytesPerRow) * sizeof *scratch);
   for (uint32_t y = 0; y < rows; ++y) {
     const uint8_t* cur = grey + size_t{y} * width;
     const Rows r{y > 0 ? cur - width : nullptr, cur, y + 1 < rows ? cur + width : nullptr, width};

@@ -66,7 +66,8 @@ std::vector<uint8_t> photo_reference(const Page& p)
         const int v = p.at(x, y) + cur[x + 1] + carry;
         on = v < 128;
         const int err = v - (on ? 0 : 255);
-        const int e3 = err * 3 / 16, e5 = err * 5 / 16, e1 = err / 16;
+        const int e3 = int(std::floor(err * 3 / 16.0)), e5 = int(std::floor(err * 5 / 16.0)),
+                  e1 = int(std::floor(err / 16.0));
         carry = err - e3 - e5 - e1;
         next[x + 1 - dir] += e3, next[x + 1] += e5, next[x + 1 + dir] += e1;
       }

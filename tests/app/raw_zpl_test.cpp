@@ -29,6 +29,8 @@ TEST(RawZpl, RecognisedByItsFirstCommands)
   EXPECT_TRUE(zpl("^xa^xz"));
   EXPECT_TRUE(zpl("~SD15\r\n^XA^XZ"));
   EXPECT_TRUE(zpl("^MN^XA^LH0,0^XZ"));
+  EXPECT_TRUE(zpl("^A@N,30,30^XA^XZ"));
+  EXPECT_TRUE(zpl("CT~~CD,~CC^~CT~\r\n^XA~TA000^XZ"));  // ZebraDesigner's files
   EXPECT_TRUE(zpl(dotted + '\0' + "^MN^XA^XZ"));  // the 300 dpi filter's labels
   EXPECT_TRUE(zpl(dotted + '\1' + "^MN^XA^XZ"));
 
@@ -36,6 +38,8 @@ TEST(RawZpl, RecognisedByItsFirstCommands)
   EXPECT_FALSE(zpl("Dear reader, ^XA starts a label"));  // text about ZPL
   EXPECT_FALSE(zpl("^FO10,10^FDno label start"));          // no ^XA anywhere
   EXPECT_FALSE(zpl("^ XA^XZ"));
+  EXPECT_FALSE(zpl("~1 ^XA"));
+  EXPECT_FALSE(zpl("CT~~CD,~CC^~CT~ no label"));
   EXPECT_FALSE(zpl("%PDF-1.7\n^XA"));
   EXPECT_FALSE(zpl("RaS2"));
   EXPECT_FALSE(zpl("^X"));

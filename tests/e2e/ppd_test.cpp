@@ -7,6 +7,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
@@ -64,12 +65,20 @@ TEST_P(Ppd, SizesAreTheFilterTableEdgeToEdge)
   }
 }
 
-TEST_P(Ppd, NamesItsFilterAndModel)
+// Rasters go through the model's filter and ZPL jobs through zplpass. A
+// single old-style *cupsFilter line would be ignored by CUPS next to these.
+TEST_P(Ppd, NamesItsFiltersAndModel)
 {
   EXPECT_EQ(ppd->model_number, GetParam().number);
-  ASSERT_EQ(ppd->num_filters, 1);
-  EXPECT_EQ(std::string(ppd->filters[0]),
-            "application/vnd.cups-raster 50 zplfilter-" + std::to_string(GetParam().number));
+  std::vector<std::string> lines;
+  for (const ppd_attr_t* attr = ppdFindAttr(ppd.get(), "cupsFilter2", nullptr); attr;
+       attr = ppdFindNextAttr(ppd.get(), "cupsFilter2", nullptr))
+    lines.emplace_back(attr->value ? attr->value : "");
+  const std::vector<std::string> expected{
+      "application/vnd.cups-raster application/vnd.zebra-zpl 50 zplfilter-" + std::to_string(GetParam().number),
+      "application/vnd.zebra-zpl application/vnd.zebra-zpl 0 zplpass"};
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(ppdFindAttr(ppd.get(), "cupsFilter", nullptr), nullptr);
   EXPECT_EQ(std::string(ppd->manufacturer), "Generic");
 }
 
@@ -96,6 +105,39 @@ TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
     EXPECT_NE(ppdFindOption(ppd.get(), name), nullptr) << name;
 }
 
+// Options that only choose how grey and shapes become dots: CenterOfPixel
+// for CUPS's Ghostscript filter, which reads *DefaultCenterOfPixel and the
+// job option of that name, Halftone for ours. A choice renamed here would be
+// ignored by the program that reads it, without any error.
+struct ChoiceList {
+  const char* option;
+  std::vector<std::string> choices;
+  const char* defaultChoice;
+};
+const ChoiceList kRenderingOptions[] = {
+    {"CenterOfPixel", {"True", "False"}, "True"},
+    {"Halftone", {"Threshold", "Auto", "Photo"}, "Auto"},
+};
+
+TEST_P(Ppd, RenderingOptionsAndDefaults)
+{
+  for (const ChoiceList& expected : kRenderingOptions) {
+    SCOPED_TRACE(expected.option);
+    const ppd_option_t* option = ppdFindOption(ppd.get(), expected.option);
+    ASSERT_NE(option, nullptr);
+    EXPECT_EQ(option->ui, PPD_UI_PICKONE);
+    std::vector<std::string> choices;
+    for (int i = 0; i < option->num_choices; ++i)
+      choices.emplace_back(option->choices[i].choice);
+    EXPECT_EQ(choices, expected.choices);
+    EXPECT_STREQ(option->defchoice, expected.defaultChoice);
+    // gstoraster and our filter read the attribute, not the marked choice.
+    const ppd_attr_t* attr = ppdFindAttr(ppd.get(), ("Default" + std::string(expected.option)).c_str(), nullptr);
+    ASSERT_NE(attr, nullptr);
+    EXPECT_STREQ(attr->value, expected.defaultChoice);
+  }
+}
+
 TEST_P(Ppd, FilterTakesItsDefaults)
 {
   LabelDoc doc;
@@ -110,6 +152,7 @@ TEST_P(Ppd, FilterTakesItsDefaults)
   EXPECT_EQ(doc.dottedLine, 0);
   EXPECT_EQ(doc.horizontal, 0);
   EXPECT_EQ(doc.vertical, 0);
+  EXPECT_EQ(doc.halftone, Halftone::kAuto);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModels, Ppd, ::testing::Values(k300, k203),
