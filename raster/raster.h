@@ -38,8 +38,9 @@ bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned
 using CommandScratch = char[256];
 
 // Packs, compresses and encodes the page and writes its label to out. The
-// grey page is released as soon as it is packed. False when a buffer can't
-// be allocated: nothing of the label has been written then.
+// page is first cropped for the job's negative offsets (raster/offsets.h);
+// the grey page is released as soon as it is packed. False when a buffer
+// can't be allocated: nothing of the label has been written then.
 bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage& page, FILE* out,
                       CommandScratch& scratch);
 
