@@ -17,14 +17,16 @@ struct Model {
   int dpi;
   int threshold;
   bool header;
+  int tenthDotsPerMm;  // dots per 10 mm
 };
-constexpr Model k300{"300dpi", PPD_300, 300, 155, true};
-constexpr Model k203{"203dpi", PPD_203, 203, 156, false};
+constexpr Model k300{"300dpi", PPD_300, 300, 155, true, 118};
+constexpr Model k203{"203dpi", PPD_203, 203, 156, false, 80};
+constexpr Model k600{"600dpi", PPD_600, 600, 155, false, 236};
 
 // Millimetres to printer dots as each model counts them.
 int dots(const Model& model, int mm)
 {
-  return model.dpi == 300 ? static_cast<int>(mm * 11.8) : mm * 8;
+  return mm * model.tenthDotsPerMm / 10;
 }
 
 struct Job {
@@ -46,7 +48,7 @@ protected:
   static void SetUpTestSuite()
   {
     root = make_temp_dir();
-    serverBin = make_server_bin(root, {FILTER_300, FILTER_203});
+    serverBin = make_server_bin(root, test_filters());
     filesConf = root + "/cups-files.conf";
     write_file(filesConf, "ServerBin " + serverBin + "\n");
   }
@@ -128,8 +130,8 @@ TEST_P(CupsChain, EveryLabelHoldsTheRasterCupsMade)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, CupsChain,
-                         ::testing::Combine(::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, CupsChain,
+                         ::testing::Combine(::testing::Values(k300, k203, k600),
                                             ::testing::Values(kDefaults, kOptions, kCustom)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;

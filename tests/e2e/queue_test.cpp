@@ -3,10 +3,8 @@
 // driver list sees it.
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <ostream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -25,28 +23,9 @@ struct Model {
 };
 constexpr Model k300{"300dpi", PPD_300, 300, true, 1203, 1793};
 constexpr Model k203{"203dpi", PPD_203, 203, false, 816, 1216};
+constexpr Model k600{"600dpi", PPD_600, 600, false, 2407, 3587};
 
 void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
-
-// Waits until the job is completed; fails (with the daemon's log) if the
-// queue stops or the job takes more than two minutes.
-bool wait_for_job(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId)
-{
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const ProcessResult done = run_tool("lpstat", {"-h", daemon.server, "-W", "completed", "-o", queue}, daemon.root);
-    if (done.out.find(jobId + " ") != std::string::npos)
-      return true;
-    const ProcessResult state = run_tool("lpstat", {"-h", daemon.server, "-p", queue}, daemon.root);
-    if (state.out.find("disabled") != std::string::npos) {
-      ADD_FAILURE() << "queue stopped: " << state.out << cupsd_log_tail(daemon);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
-  ADD_FAILURE() << "job " << jobId << " did not complete\n" << cupsd_log_tail(daemon);
-  return false;
-}
 
 // Links everything of CUPS's data folder but model/, which holds only the
 // given PPD folder: the driver list then shows exactly what we installed.
@@ -76,7 +55,7 @@ protected:
       GTEST_SKIP() << "a private cupsd runs its filters as lp only when started as root";
     root = make_temp_dir();
     ASSERT_TRUE(make_public_dir(root));
-    serverBin = make_server_bin(root, {FILTER_300, FILTER_203});
+    serverBin = make_server_bin(root, test_filters());
     ASSERT_FALSE(serverBin.empty());
   }
   void TearDown() override
@@ -100,14 +79,8 @@ TEST_P(Queue, JobWithOptionsBecomesLabels)
   ProcessResult result =
       run_tool("lpadmin", {"-h", daemon.server, "-p", queue, "-E", "-v", "file://" + output, "-P", model.ppd}, root);
   ASSERT_EQ(result.status, 0) << result.err;
-  result = run_tool("lp", {"-h", daemon.server, "-d", queue, "-o", "Darkness=20", "-o", "PageSize=4.00x6.00in", "-n",
-                           "2", SAMPLE_PDF},
-                    root);
-  ASSERT_EQ(result.status, 0) << result.err;
-  // "request id is labels-300dpi-1 (1 file(s))"
-  const size_t idStart = result.out.find(queue + "-");
-  ASSERT_NE(idStart, std::string::npos) << result.out;
-  const std::string jobId = result.out.substr(idStart, result.out.find(' ', idStart) - idStart);
+  const std::string jobId = print_file(daemon, queue, SAMPLE_PDF, {"Darkness=20", "PageSize=4.00x6.00in"}, 2);
+  ASSERT_FALSE(jobId.empty());
   ASSERT_TRUE(wait_for_job(daemon, queue, jobId));
 
   std::vector<DecodedLabel> labels;
@@ -131,13 +104,13 @@ TEST_P(Queue, JobWithOptionsBecomesLabels)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, Queue, ::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, Queue, ::testing::Values(k300, k203, k600),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // cmake --install into a staging folder: the filters land in CUPS's filter
 // folder and the PPDs where the driver list finds them, so an administrator
-// can pick either model by name.
-TEST(Install, DriverListShowsBothModels)
+// can pick any model by name.
+TEST(Install, DriverListShowsEveryModel)
 {
   if (geteuid() != 0)
     GTEST_SKIP() << "a private cupsd runs its filters as lp only when started as root";
@@ -148,24 +121,25 @@ TEST(Install, DriverListShowsBothModels)
   ProcessResult result = run_program(CMAKE_COMMAND, {CMAKE_COMMAND, "--install", BINARY_DIR}, root, {},
                                      {"DESTDIR=" + stage});
   ASSERT_EQ(result.status, 0) << result.out << result.err;
-  EXPECT_TRUE(fs::exists(stage + FILTER_DIR "/zplfilter-300"));
-  EXPECT_TRUE(fs::exists(stage + FILTER_DIR "/zplfilter-203"));
   const std::string ppdDir = stage + PPD_INSTALL_DIR;
-  ASSERT_TRUE(fs::exists(ppdDir + "/zplfilter-300.ppd"));
-  ASSERT_TRUE(fs::exists(ppdDir + "/zplfilter-203.ppd"));
+  for (const FilterProgram& filter : test_filters()) {
+    EXPECT_TRUE(fs::exists(stage + FILTER_DIR "/" + filter.name)) << filter.name;
+    ASSERT_TRUE(fs::exists(ppdDir + "/" + filter.name + ".ppd")) << filter.name;
+  }
 
   {
     PrivateCupsd daemon;
-    const std::string serverBin = make_server_bin(root, {FILTER_300, FILTER_203});
+    const std::string serverBin = make_server_bin(root, test_filters());
     const std::string dataDir = make_data_dir(root, ppdDir);
     ASSERT_FALSE(serverBin.empty() || dataDir.empty());
     ASSERT_TRUE(start_cupsd(daemon, root, serverBin, dataDir));
     result = run_tool("lpinfo", {"-h", daemon.server, "-m"}, root);
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("zplfilter/zplfilter-300.ppd Generic ZPL Label Printer 300dpi"), std::string::npos)
-        << result.out;
-    EXPECT_NE(result.out.find("zplfilter/zplfilter-203.ppd Generic ZPL Label Printer 203dpi"), std::string::npos)
-        << result.out;
+    for (const char* dpi : {"300", "203", "600"})
+      EXPECT_NE(result.out.find(std::string("zplfilter/zplfilter-") + dpi + ".ppd Generic ZPL Label Printer " + dpi +
+                                "dpi, zplfilter"),
+                std::string::npos)
+          << result.out;
     // Adding a queue by the listed name, as lpadmin -m or the web page does.
     result = run_tool("lpadmin", {"-h", daemon.server, "-p", "by-name", "-E", "-v", "file:///dev/null", "-m",
                                   "zplfilter/zplfilter-203.ppd"},
