@@ -1,6 +1,7 @@
-# Whole jobs through CUPS itself: the bundled sample PDF through CUPS's own
-# filter chain and our filters (cupsfilter), and through a private scheduler
-# with a queue per model. Nothing is installed system-wide.
+# Whole jobs through CUPS itself: the bundled sample PDF, text and ZPL files
+# through CUPS's own filter chain and MIME rules with ours added, into our
+# filters (cupsfilter), and through a private scheduler with a queue per
+# model. Nothing is installed system-wide.
 find_program(CUPSTESTPPD_EXECUTABLE cupstestppd)
 
 # The PPDs pass CUPS's own checker; -I filters, since the filters they name
@@ -17,8 +18,11 @@ zpl_filter_tests(e2e_tests
   e2e/cups_env.cpp
   e2e/cupsfilter_test.cpp
   e2e/ppd_test.cpp
-  e2e/queue_test.cpp)
+  e2e/queue_test.cpp
+  e2e/zpl_jobs_test.cpp
+  zpl_samples.cpp)
 target_link_libraries(e2e_tests PRIVATE zplcore)
+target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 # The staging install puts the PPDs under the install prefix, unless the
 # folder was given as an absolute path.
 if(IS_ABSOLUTE "${ZPL_PPD_INSTALL_DIR}")
@@ -35,8 +39,11 @@ target_compile_definitions(e2e_tests PRIVATE
   CMAKE_COMMAND="${CMAKE_COMMAND}"
   BINARY_DIR="${PROJECT_BINARY_DIR}"
   FILTER_DIR="${ZPL_FILTER_DIR}"
-  PPD_INSTALL_DIR="${e2e_ppd_install_dir}")
-add_dependencies(e2e_tests zplfilter-ppds)
+  PPD_INSTALL_DIR="${e2e_ppd_install_dir}"
+  ZPLPASS="$<TARGET_FILE:zplpass>"
+  MIME_SOURCE_DIR="${PROJECT_SOURCE_DIR}/passthrough"
+  MIME_DIR="${ZPL_MIME_DIR}")
+add_dependencies(e2e_tests zplfilter-ppds zplpass)
 # Each case starts Ghostscript or a scheduler: well under a minute each, but
 # give a loaded machine room. RUN_SERIAL keeps two schedulers from competing.
 gtest_discover_tests(e2e_tests

@@ -35,7 +35,10 @@ target_compile_definitions(package_tests PRIVATE
   DOC_DIR="/usr/${CMAKE_INSTALL_DOCDIR}"
   LOG_PATH="${ZPL_LOG_PATH}"
   CUPS_SERVERBIN="${ZPL_CUPS_SERVERBIN}"
-  CUPS_DATADIR="${ZPL_CUPS_DATADIR}")
+  CUPS_DATADIR="${ZPL_CUPS_DATADIR}"
+  MIME_DIR="${ZPL_MIME_DIR}"
+  ZPLPASS="$<TARGET_FILE:zplpass>")
+add_dependencies(package_tests zplpass)
 # The install case changes the system: nothing else runs beside it, and
 # apt may wait for the package database first.
 gtest_discover_tests(package_tests

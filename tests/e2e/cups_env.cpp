@@ -74,7 +74,10 @@ void end_process(pid_t pid)
 
 FilterPrograms test_filters()
 {
-  return {{"zplfilter-300", FILTER_300}, {"zplfilter-203", FILTER_203}, {"zplfilter-600", FILTER_600}};
+  return {{"zplfilter-300", FILTER_300},
+          {"zplfilter-203", FILTER_203},
+          {"zplfilter-600", FILTER_600},
+          {"zplpass", ZPLPASS}};
 }
 
 bool make_public_dir(const std::string& path)
@@ -117,6 +120,56 @@ std::string make_server_bin(const std::string& root, const FilterPrograms& progr
       return {};
   }
   return bin.string();
+}
+
+std::string make_data_dir(const std::string& root, const std::string& mimeDir, const std::string& ppdDir)
+{
+  const fs::path data = fs::path(root) / "data";
+  if (!make_public_dir((data / "mime").string()) || (!ppdDir.empty() && !make_public_dir((data / "model").string())))
+    return {};
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/usr/share/cups", ec)) {
+    const fs::path name = entry.path().filename();
+    if (name != "mime" && (name != "model" || ppdDir.empty()))
+      fs::create_symlink(entry.path(), data / name, ec);
+    if (ec)
+      break;
+  }
+  for (const fs::directory_entry& entry : fs::directory_iterator("/usr/share/cups/mime", ec)) {
+    fs::create_symlink(entry.path(), data / "mime" / entry.path().filename(), ec);
+    if (ec)
+      break;
+  }
+  int ours = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(mimeDir, ec)) {
+    const fs::path ext = entry.path().extension();
+    if (ext != ".types" && ext != ".convs")
+      continue;
+    fs::copy_file(entry.path(), data / "mime" / entry.path().filename(), ec);
+    if (ec)
+      break;
+    ++ours;
+  }
+  if (!ec && !ppdDir.empty())
+    fs::create_symlink(ppdDir, data / "model" / "zplfilter", ec);
+  if (ec || ours == 0) {
+    ADD_FAILURE() << "making the data folder with the MIME files of " << mimeDir << ": "
+                  << (ec ? ec.message() : "none found");
+    return {};
+  }
+  return data.string();
+}
+
+std::string make_cupsfilter_conf(const std::string& root, const FilterPrograms& programs, const std::string& mimeDir)
+{
+  const std::string serverBin = make_server_bin(root, programs);
+  const std::string dataDir = serverBin.empty() ? "" : make_data_dir(root, mimeDir);
+  const std::string conf = root + "/cups-files.conf";
+  if (dataDir.empty() || !write_file(conf, "ServerBin " + serverBin + "\nDataDir " + dataDir + "\n")) {
+    ADD_FAILURE() << "cannot set up cupsfilter under " << root;
+    return {};
+  }
+  return conf;
 }
 
 bool read_raster_pages(const std::string& path, std::vector<GreyPage>& pages,

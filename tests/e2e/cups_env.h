@@ -20,13 +20,26 @@ struct FilterProgram {
 };
 using FilterPrograms = std::vector<FilterProgram>;
 
-// The filter of every model, as the tests build them.
+// The filter of every model and the ZPL pass-through, as the tests build
+// them.
 FilterPrograms test_filters();
 
 // Makes root/serverbin: filter/ links every CUPS filter and holds copies of
 // ours under their installed names; the other program folders are links to
 // the system's. Returns the folder, or "" after reporting a failure.
 std::string make_server_bin(const std::string& root, const FilterPrograms& programs);
+
+// Makes root/data, a CUPS data folder: links to everything of CUPS's own,
+// but mime/ links CUPS's MIME files and holds copies of the *.types and
+// *.convs files of mimeDir (ours, from the source tree or an install), and
+// when ppdDir is given model/ holds only that folder. Returns the folder, or
+// "" after reporting a failure.
+std::string make_data_dir(const std::string& root, const std::string& mimeDir, const std::string& ppdDir = {});
+
+// Makes a cups-files.conf under root for cupsfilter -c: a server-bin folder
+// from make_server_bin and a data folder whose MIME rules include those of
+// mimeDir. Returns its path, or "" after reporting a failure.
+std::string make_cupsfilter_conf(const std::string& root, const FilterPrograms& programs, const std::string& mimeDir);
 
 // The raster pages a CUPS raster file holds, with the first header for the
 // caller to check colour space and depth. False with a reason on failure.

@@ -48,15 +48,14 @@ protected:
   static void SetUpTestSuite()
   {
     root = make_temp_dir();
-    serverBin = make_server_bin(root, test_filters());
-    filesConf = root + "/cups-files.conf";
-    write_file(filesConf, "ServerBin " + serverBin + "\n");
+    // CUPS's types and conversions with ours added, as installed.
+    filesConf = make_cupsfilter_conf(root, test_filters(), MIME_SOURCE_DIR);
   }
   static void TearDownTestSuite() { remove_tree(root); }
 
   void SetUp() override
   {
-    ASSERT_FALSE(serverBin.empty());
+    ASSERT_FALSE(filesConf.empty());
     dir = make_temp_dir();
   }
   void TearDown() override { remove_tree(dir); }
@@ -74,10 +73,10 @@ protected:
     return result.out;
   }
 
-  static std::string root, serverBin, filesConf;
+  static std::string root, filesConf;
   std::string dir;
 };
-std::string CupsChain::root, CupsChain::serverBin, CupsChain::filesConf;
+std::string CupsChain::root, CupsChain::filesConf;
 
 TEST_P(CupsChain, EveryLabelHoldsTheRasterCupsMade)
 {

@@ -1,7 +1,8 @@
 // The Debian package as a user meets it: it holds exactly what the install
 // puts in place and names what it needs; installed with apt, CUPS's driver
 // list shows every model, the sample prints through a queue made from an
-// installed PPD, and purging leaves none of its files behind.
+// installed PPD, a ZPL file passes through unchanged, and purging leaves
+// none of its files behind.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,7 +145,9 @@ TEST(Package, HoldsExactlyWhatTheInstallPutsInPlace)
     EXPECT_EQ(packaged.count(FILTER_DIR "/zplfilter-" + model.dpi), 1u) << model.dpi;
     EXPECT_EQ(packaged.count(PACKAGE_PPD_DIR "/zplfilter-" + model.dpi + ".ppd"), 1u) << model.dpi;
   }
-  for (const char* file : {"/usr/bin/zplpreview", DOC_DIR "/copyright", DOC_DIR "/changelog.gz", DOC_DIR "/README.md"})
+  for (const char* file : {"/usr/bin/zplpreview", FILTER_DIR "/zplpass", MIME_DIR "/zplfilter.types",
+                           MIME_DIR "/zplfilter.convs", DOC_DIR "/copyright", DOC_DIR "/changelog.gz",
+                           DOC_DIR "/README.md"})
     EXPECT_EQ(packaged.count(file), 1u) << file;
 }
 
@@ -233,6 +236,15 @@ TEST(Package, InstallsListsEveryModelPrintsAndPurgesCleanly)
         EXPECT_EQ(label.copies, 1);
       }
     }
+
+    // The installed MIME rules and pass-through: a ZPL file reaches the
+    // printer as it is.
+    const std::string zpl = "^XA^FO20,20^A0N,40,40^FDInstalled^FS^XZ\r\n";
+    ASSERT_TRUE(write_file(temp.path + "/label.zpl", zpl));
+    const std::string jobId = print_file(daemon, "package-203", temp.path + "/label.zpl");
+    ASSERT_FALSE(jobId.empty());
+    ASSERT_TRUE(wait_for_job(daemon, "package-203", jobId));
+    EXPECT_EQ(read_file(temp.path + "/out/package-203.zpl"), zpl);
   }
 
   // The filters' log is made as they run, not unpacked: purging removes it

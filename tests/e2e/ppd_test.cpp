@@ -7,6 +7,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
@@ -65,12 +66,20 @@ TEST_P(Ppd, SizesAreTheFilterTableEdgeToEdge)
   }
 }
 
-TEST_P(Ppd, NamesItsFilterAndModel)
+// Rasters go through the model's filter and ZPL jobs through zplpass. A
+// single old-style *cupsFilter line would be ignored by CUPS next to these.
+TEST_P(Ppd, NamesItsFiltersAndModel)
 {
   EXPECT_EQ(ppd->model_number, GetParam().number);
-  ASSERT_EQ(ppd->num_filters, 1);
-  EXPECT_EQ(std::string(ppd->filters[0]),
-            "application/vnd.cups-raster 50 zplfilter-" + std::to_string(GetParam().number));
+  std::vector<std::string> lines;
+  for (const ppd_attr_t* attr = ppdFindAttr(ppd.get(), "cupsFilter2", nullptr); attr;
+       attr = ppdFindNextAttr(ppd.get(), "cupsFilter2", nullptr))
+    lines.emplace_back(attr->value ? attr->value : "");
+  const std::vector<std::string> expected{
+      "application/vnd.cups-raster application/vnd.zebra-zpl 50 zplfilter-" + std::to_string(GetParam().number),
+      "application/vnd.zebra-zpl application/vnd.zebra-zpl 0 zplpass"};
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(ppdFindAttr(ppd.get(), "cupsFilter", nullptr), nullptr);
   EXPECT_EQ(std::string(ppd->manufacturer), "Generic");
 }
 

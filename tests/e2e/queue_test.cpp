@@ -3,12 +3,16 @@
 // driver list sees it.
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <ostream>
+#include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "cups_env.h"
+#include "zpl_samples.h"
 
 namespace fs = std::filesystem;
 
@@ -17,34 +21,59 @@ namespace {
 struct Model {
   const char* name;
   const char* ppd;
+  const char* filter;
   int dpi;
   bool header;
   int widthDots, lengthDots;  // 4.00x6.00in, 102 x 152 mm, as each model counts
 };
-constexpr Model k300{"300dpi", PPD_300, 300, true, 1203, 1793};
-constexpr Model k203{"203dpi", PPD_203, 203, false, 816, 1216};
-constexpr Model k600{"600dpi", PPD_600, 600, false, 2407, 3587};
+constexpr Model k300{"300dpi", PPD_300, FILTER_300, 300, true, 1203, 1793};
+constexpr Model k203{"203dpi", PPD_203, FILTER_203, 203, false, 816, 1216};
+constexpr Model k600{"600dpi", PPD_600, FILTER_600, 600, false, 2407, 3587};
 
 void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
 
-// Links everything of CUPS's data folder but model/, which holds only the
-// given PPD folder: the driver list then shows exactly what we installed.
-std::string make_data_dir(const std::string& root, const std::string& ppdDir)
+// The job number of an lp answer ("request id is labels-300dpi-1 (1 file(s))"),
+// or "" when it holds none.
+std::string job_id(const std::string& lpOutput, const std::string& queue)
 {
-  const fs::path data = fs::path(root) / "data";
-  if (!make_public_dir((data / "model").string()))
-    return {};
-  std::error_code ec;
-  for (const fs::directory_entry& entry : fs::directory_iterator("/usr/share/cups", ec))
-    if (entry.path().filename() != "model" && !ec)
-      fs::create_symlink(entry.path(), data / entry.path().filename(), ec);
-  if (!ec)
-    fs::create_symlink(ppdDir, data / "model" / "zplfilter", ec);
-  if (ec) {
-    ADD_FAILURE() << "making the data folder: " << ec.message();
-    return {};
+  const size_t start = lpOutput.find(queue + "-");
+  return start == std::string::npos ? "" : lpOutput.substr(start, lpOutput.find(' ', start) - start);
+}
+
+// The scheduler's page log, for failure messages.
+std::string page_log(const PrivateCupsd& daemon)
+{
+  return "--- page_log ---\n" + read_file(daemon.root + "/log/page_log");
+}
+
+// The pages the page log counts for a job: its "total <n>" line, which
+// CUPS writes from the PAGE lines of the job's filters, or the copies of
+// per-page lines ("<queue> <user> <job> [<time>] <page> <copies> ...").
+int logged_pages(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId)
+{
+  const std::string number = jobId.substr(jobId.rfind('-') + 1);
+  int pages = 0;
+  std::istringstream log(read_file(daemon.root + "/log/page_log"));
+  for (std::string line; std::getline(log, line);) {
+    std::istringstream fields(line);
+    std::string printer, user, job, time, zone, page;
+    int count = 0;
+    if (fields >> printer >> user >> job >> time >> zone >> page >> count && printer == queue && job == number)
+      pages += count;
   }
-  return data.string();
+  return pages;
+}
+
+// What the scheduler logged as errors for a job ("E [...] [Job n] ...").
+std::string job_errors(const PrivateCupsd& daemon, const std::string& jobId)
+{
+  const std::string tag = "[Job " + jobId.substr(jobId.rfind('-') + 1) + "]";
+  std::string errors;
+  std::istringstream log(read_file(daemon.root + "/log/error_log"));
+  for (std::string line; std::getline(log, line);)
+    if (line.rfind("E ", 0) == 0 && line.find(tag) != std::string::npos)
+      errors += line + "\n";
+  return errors;
 }
 
 class Queue : public ::testing::TestWithParam<Model> {
@@ -57,6 +86,9 @@ protected:
     ASSERT_TRUE(make_public_dir(root));
     serverBin = make_server_bin(root, test_filters());
     ASSERT_FALSE(serverBin.empty());
+    // Our MIME rules from the source tree, as an install puts them beside CUPS's.
+    dataDir = make_data_dir(root, MIME_SOURCE_DIR);
+    ASSERT_FALSE(dataDir.empty());
   }
   void TearDown() override
   {
@@ -65,23 +97,52 @@ protected:
       remove_tree(root);
   }
 
-  std::string root, serverBin;
+  // Starts the scheduler and adds a queue for the model that writes to
+  // output. False after reporting a failure.
+  bool add_queue(const std::string& queue, const std::string& output)
+  {
+    if (!start_cupsd(daemon, root, serverBin, dataDir))
+      return false;
+    const ProcessResult result = run_tool(
+        "lpadmin", {"-h", daemon.server, "-p", queue, "-E", "-v", "file://" + output, "-P", GetParam().ppd}, root);
+    EXPECT_EQ(result.status, 0) << result.err;
+    return result.status == 0;
+  }
+
+  // Sends a file with lp; returns the job's id, or "" after reporting a failure.
+  std::string submit(const std::string& queue, const std::string& file, const std::vector<std::string>& options = {})
+  {
+    std::vector<std::string> args{"-h", daemon.server, "-d", queue};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(file);
+    const ProcessResult result = run_tool("lp", args, root);
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::string id = job_id(result.out, queue);
+    EXPECT_FALSE(id.empty()) << result.out;
+    return id;
+  }
+
+  // Prints a file and waits until the job is done; returns its id, or ""
+  // after reporting a failure.
+  std::string print(const std::string& queue, const std::string& file, const std::vector<std::string>& options = {})
+  {
+    const std::string id = submit(queue, file, options);
+    return !id.empty() && wait_for_job(daemon, queue, id) ? id : "";
+  }
+
+  std::string root, serverBin, dataDir;
   PrivateCupsd daemon;
 };
 
 TEST_P(Queue, JobWithOptionsBecomesLabels)
 {
   const Model& model = GetParam();
-  ASSERT_TRUE(start_cupsd(daemon, root, serverBin, "/usr/share/cups"));
   const std::string queue = std::string("labels-") + model.name;
   const std::string output = root + "/out/" + queue + ".zpl";
-
-  ProcessResult result =
-      run_tool("lpadmin", {"-h", daemon.server, "-p", queue, "-E", "-v", "file://" + output, "-P", model.ppd}, root);
-  ASSERT_EQ(result.status, 0) << result.err;
-  const std::string jobId = print_file(daemon, queue, SAMPLE_PDF, {"Darkness=20", "PageSize=4.00x6.00in"}, 2);
+  ASSERT_TRUE(add_queue(queue, output));
+  const std::string jobId =
+      print(queue, SAMPLE_PDF, {"-o", "Darkness=20", "-o", "PageSize=4.00x6.00in", "-n", "2"});
   ASSERT_FALSE(jobId.empty());
-  ASSERT_TRUE(wait_for_job(daemon, queue, jobId));
 
   std::vector<DecodedLabel> labels;
   std::string error;
@@ -102,14 +163,71 @@ TEST_P(Queue, JobWithOptionsBecomesLabels)
     EXPECT_EQ(labels[i].rowBytes, rowBytes);
     EXPECT_EQ(labels[i].packed.size(), size_t{rowBytes} * 6 * model.dpi);
   }
+  // Counted once, by our filter: the PDF stage must not count the pages
+  // again, nor complain that it can't tell which filter comes last.
+  EXPECT_EQ(logged_pages(daemon, queue, jobId), 4) << page_log(daemon);
+  EXPECT_EQ(job_errors(daemon, jobId), "");
+}
+
+// A ZPL file, as a carrier hands it out, reaches the printer exactly as it
+// is, once per copy, and every label is counted; other documents still
+// become our labels, a text that merely mentions ZPL commands included.
+TEST_P(Queue, ZplFilesPassUnchanged)
+{
+  const Model& model = GetParam();
+  const std::string queue = std::string("zpl-") + model.name;
+  const std::string output = root + "/out/" + queue + ".zpl";
+  ASSERT_TRUE(add_queue(queue, output));
+  const std::string jobs = root + "/jobs";
+  ASSERT_TRUE(make_public_dir(jobs));
+  const std::string zpl = labels_from_filter(model.filter, {noise_page(300, 200, 1), noise_page(240, 120, 2)}, jobs);
+  ASSERT_FALSE(zpl.empty());
+
+  // Known by its name, then by its content alone.
+  ASSERT_TRUE(write_file(jobs + "/label.zpl", zpl));
+  ASSERT_TRUE(write_file(jobs + "/label", zpl));
+  std::string jobId = print(queue, jobs + "/label.zpl");
+  ASSERT_FALSE(jobId.empty());
+  EXPECT_TRUE(read_file(output) == zpl) << "the device got other bytes than the file";
+  EXPECT_EQ(logged_pages(daemon, queue, jobId), 2) << page_log(daemon);
+  EXPECT_EQ(job_errors(daemon, jobId), "");
+
+  jobId = print(queue, jobs + "/label", {"-n", "2"});
+  ASSERT_FALSE(jobId.empty());
+  EXPECT_TRUE(read_file(output) == zpl + zpl) << "two copies are not the file twice";
+  EXPECT_EQ(logged_pages(daemon, queue, jobId), 4) << page_log(daemon);
+
+  ASSERT_TRUE(write_file(jobs + "/notes.txt", "Start every label with ^XA and end it with ^XZ.\n"));
+  jobId = print(queue, jobs + "/notes.txt");
+  ASSERT_FALSE(jobId.empty());
+  std::vector<DecodedLabel> labels;
+  std::string error;
+  ASSERT_TRUE(decode_labels(read_file(output), labels, error)) << error;
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_EQ(labels[0].width, model.widthDots);
+  EXPECT_EQ(logged_pages(daemon, queue, jobId), 1) << page_log(daemon);
+
+  // A PDF under a ZPL name stops with zplpass's error, and the printer
+  // gets nothing of it.
+  ASSERT_TRUE(write_file(jobs + "/misnamed.zpl", read_file(SAMPLE_PDF)));
+  jobId = submit(queue, jobs + "/misnamed.zpl");
+  ASSERT_FALSE(jobId.empty());
+  std::string errors;
+  for (int i = 0; i < 600 && errors.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    errors = job_errors(daemon, jobId);
+  }
+  EXPECT_NE(errors.find("Not a ZPL job"), std::string::npos) << errors << cupsd_log_tail(daemon);
+  EXPECT_EQ(read_file(output), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, Queue, ::testing::Values(k300, k203, k600),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // cmake --install into a staging folder: the filters land in CUPS's filter
-// folder and the PPDs where the driver list finds them, so an administrator
-// can pick any model by name.
+// folder, the MIME files in its data folder and the PPDs where the driver
+// list finds them, so an administrator can pick any model by name, and a
+// ZPL file prints through what was installed.
 TEST(Install, DriverListShowsEveryModel)
 {
   if (geteuid() != 0)
@@ -121,16 +239,27 @@ TEST(Install, DriverListShowsEveryModel)
   ProcessResult result = run_program(CMAKE_COMMAND, {CMAKE_COMMAND, "--install", BINARY_DIR}, root, {},
                                      {"DESTDIR=" + stage});
   ASSERT_EQ(result.status, 0) << result.out << result.err;
+  for (const FilterProgram& program : test_filters())
+    ASSERT_TRUE(fs::exists(stage + FILTER_DIR "/" + program.name)) << program.name;
+  const std::string mimeDir = stage + MIME_DIR;
+  EXPECT_TRUE(fs::exists(mimeDir + "/zplfilter.types"));
+  EXPECT_TRUE(fs::exists(mimeDir + "/zplfilter.convs"));
+  // Added beside CUPS's own files, never in their place.
+  EXPECT_FALSE(fs::exists(mimeDir + "/mime.types"));
+  EXPECT_FALSE(fs::exists(mimeDir + "/mime.convs"));
   const std::string ppdDir = stage + PPD_INSTALL_DIR;
-  for (const FilterProgram& filter : test_filters()) {
-    EXPECT_TRUE(fs::exists(stage + FILTER_DIR "/" + filter.name)) << filter.name;
-    ASSERT_TRUE(fs::exists(ppdDir + "/" + filter.name + ".ppd")) << filter.name;
-  }
+  for (const Model& model : {k300, k203, k600})
+    ASSERT_TRUE(fs::exists(ppdDir + "/zplfilter-" + std::to_string(model.dpi) + ".ppd")) << model.name;
 
   {
     PrivateCupsd daemon;
-    const std::string serverBin = make_server_bin(root, test_filters());
-    const std::string dataDir = make_data_dir(root, ppdDir);
+    // The pass-through as installed; the filters as the tests build them.
+    FilterPrograms programs = test_filters();
+    for (FilterProgram& program : programs)
+      if (program.name == "zplpass")
+        program.path = stage + FILTER_DIR "/zplpass";
+    const std::string serverBin = make_server_bin(root, programs);
+    const std::string dataDir = make_data_dir(root, mimeDir, ppdDir);
     ASSERT_FALSE(serverBin.empty() || dataDir.empty());
     ASSERT_TRUE(start_cupsd(daemon, root, serverBin, dataDir));
     result = run_tool("lpinfo", {"-h", daemon.server, "-m"}, root);
@@ -141,10 +270,18 @@ TEST(Install, DriverListShowsEveryModel)
                 std::string::npos)
           << result.out;
     // Adding a queue by the listed name, as lpadmin -m or the web page does.
-    result = run_tool("lpadmin", {"-h", daemon.server, "-p", "by-name", "-E", "-v", "file:///dev/null", "-m",
+    const std::string output = root + "/out/by-name.zpl";
+    result = run_tool("lpadmin", {"-h", daemon.server, "-p", "by-name", "-E", "-v", "file://" + output, "-m",
                                   "zplfilter/zplfilter-203.ppd"},
                       root);
-    EXPECT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string zpl = "^XA^FO20,20^A0N,40,40^FDInstalled^FS^XZ\r\n";
+    ASSERT_TRUE(write_file(root + "/installed.zpl", zpl));
+    result = run_tool("lp", {"-h", daemon.server, "-d", "by-name", root + "/installed.zpl"}, root);
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string jobId = job_id(result.out, "by-name");
+    ASSERT_TRUE(wait_for_job(daemon, "by-name", jobId));
+    EXPECT_EQ(read_file(output), zpl);
   }
 }
 
