@@ -106,6 +106,39 @@ TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
     EXPECT_NE(ppdFindOption(ppd.get(), name), nullptr) << name;
 }
 
+// Options that only choose how grey and shapes become dots: CenterOfPixel
+// for CUPS's Ghostscript filter, which reads *DefaultCenterOfPixel and the
+// job option of that name, Halftone for ours. A choice renamed here would be
+// ignored by the program that reads it, without any error.
+struct ChoiceList {
+  const char* option;
+  std::vector<std::string> choices;
+  const char* defaultChoice;
+};
+const ChoiceList kRenderingOptions[] = {
+    {"CenterOfPixel", {"True", "False"}, "True"},
+    {"Halftone", {"Threshold", "Auto", "Photo"}, "Auto"},
+};
+
+TEST_P(Ppd, RenderingOptionsAndDefaults)
+{
+  for (const ChoiceList& expected : kRenderingOptions) {
+    SCOPED_TRACE(expected.option);
+    const ppd_option_t* option = ppdFindOption(ppd.get(), expected.option);
+    ASSERT_NE(option, nullptr);
+    EXPECT_EQ(option->ui, PPD_UI_PICKONE);
+    std::vector<std::string> choices;
+    for (int i = 0; i < option->num_choices; ++i)
+      choices.emplace_back(option->choices[i].choice);
+    EXPECT_EQ(choices, expected.choices);
+    EXPECT_STREQ(option->defchoice, expected.defaultChoice);
+    // gstoraster and our filter read the attribute, not the marked choice.
+    const ppd_attr_t* attr = ppdFindAttr(ppd.get(), ("Default" + std::string(expected.option)).c_str(), nullptr);
+    ASSERT_NE(attr, nullptr);
+    EXPECT_STREQ(attr->value, expected.defaultChoice);
+  }
+}
+
 TEST_P(Ppd, FilterTakesItsDefaults)
 {
   LabelDoc doc;
@@ -120,6 +153,7 @@ TEST_P(Ppd, FilterTakesItsDefaults)
   EXPECT_EQ(doc.dottedLine, 0);
   EXPECT_EQ(doc.horizontal, 0);
   EXPECT_EQ(doc.vertical, 0);
+  EXPECT_EQ(doc.halftone, Halftone::kAuto);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, Ppd, ::testing::Values(k300, k203, k600),
