@@ -237,8 +237,8 @@ TEST_P(BarWidths, AreTheDrawnDotsPlusTheFillRulesGrowth)
   EXPECT_EQ(dark_runs(pages[0], static_cast<uint32_t>((432 - 200) * model.dpi / 72)), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, BarWidths,
-                         ::testing::Combine(::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, BarWidths,
+                         ::testing::Combine(::testing::Values(k300, k203, k600),
                                             ::testing::Values(kPpdDefault, kAnyPartOfPixel)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
