@@ -2,6 +2,7 @@
 //
 // Usage, as CUPS starts the last filter of a queue:
 //   zplfilter-300 job-id user title copies options [file]
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -18,6 +19,27 @@ struct CupsFileCloser {
   void operator()(cups_file_t* file) const { cupsFileClose(file); }
 };
 using CupsFile = std::unique_ptr<cups_file_t, CupsFileCloser>;
+
+// Set when CUPS cancels the job. The page loop reads it between pages.
+volatile std::sig_atomic_t g_cancelled = 0;
+
+void on_sigterm(int) { g_cancelled = 1; }
+
+// CUPS cancels a job with SIGTERM to every filter and the backend at once;
+// the backend keeps taking data, so the label being written is finished and
+// the printer never holds half a graphic. A reader that is gone must show as
+// a failed write, not end the filter unnoticed.
+void handle_signals()
+{
+  struct sigaction action {};
+  action.sa_handler = on_sigterm;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &action, nullptr);
+}
 
 constexpr char kUsage[] = "ERROR: rastertotarvo job-id user title copies options [file]\n";
 
@@ -39,6 +61,7 @@ void build_settings(LabelDoc* doc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+  handle_signals();
   LabelDoc doc{};
   InitLog(kLogPath);
   WriteLog("Enter main");
@@ -52,6 +75,7 @@ int main(int argc, char* argv[])
     return 1;
   }
 
+  int status = 0;
   {
     CupsFile input(argc == 6 ? cupsFileStdin() : cupsFileOpen(argv[6], "r"));
     if (argc == 7)
@@ -61,11 +85,11 @@ int main(int argc, char* argv[])
 
     if (input) {
       WriteLog("cups_file is not null");
-      print_bitmap(&doc, g_model, input.get());
+      status = print_bitmap(&doc, g_model, input.get(), &g_cancelled);
     }
   }
 
   WriteLog("Exit main");
   CloseLog();
-  return 0;
+  return status;
 }

@@ -66,4 +66,7 @@ void write_label(const LabelDoc* doc, const ModelProfile& model, const PageLayou
   write_bytes(out, scratch, sizeof trailer);
 
   put_command(out, scratch, "^PQ%d^XZ\r\n", static_cast<int>(page.numCopies));
+  // The label leaves whole now: a filter ended before the next label must
+  // not leave its tail in the stdio buffer and the printer inside a graphic.
+  std::fflush(out);
 }

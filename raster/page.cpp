@@ -53,7 +53,7 @@ bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned
 }
 
 bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage& raster, FILE* out,
-                      CommandScratch& scratch)
+                      CommandScratch& scratch, CancelFlag cancelled)
 {
   PageLayout page{};
   page.bytesPerRow = raster.stride / 8;
@@ -101,6 +101,9 @@ bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage
   page.crc = GetCRC16(buffers.text.get(), page.textLen);
   WriteLog("crc %ld", static_cast<long>(page.crc));
 
+  // A page converted while the job was cancelled is dropped whole.
+  if (cancelled && *cancelled)
+    return false;
   write_label(doc, model, page, buffers, out, scratch);
   return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,15 +38,23 @@ bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned
 
 using CommandScratch = char[256];
 
-// Packs, compresses and encodes the page and writes its label to out. The
-// grey page is released as soon as it is packed. False when a buffer can't
-// be allocated: nothing of the label has been written then.
+// Set by a signal handler when the job is cancelled; null: never cancelled.
+using CancelFlag = const volatile std::sig_atomic_t*;
+
+// Packs, compresses and encodes the page and writes its label to out, which
+// is flushed after the label's last byte. The grey page is released as soon
+// as it is packed. False when a buffer can't be allocated, or when the job
+// was cancelled before the label started: nothing of it has been written then.
 bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage& page, FILE* out,
-                      CommandScratch& scratch);
+                      CommandScratch& scratch, CancelFlag cancelled = nullptr);
 
 // Reads every page of the raster stream on input and writes its label to
-// standard output, with a "PAGE:" line for CUPS on standard error. Returns 0.
-int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* input);
+// standard output, with a "PAGE:" line for CUPS on standard error. Once
+// cancelled, the label being written is finished and nothing more is read.
+// Returns 0, or 1 when standard output can't take a label (an "ERROR:" line
+// says why).
+int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* input,
+                 CancelFlag cancelled = nullptr);
 
 // Packs rows of 8 * bytesPerRow grey pixels into 1-bit rows of bytesPerRow
 // bytes, leftmost pixel in the most significant bit. Pixels darker than

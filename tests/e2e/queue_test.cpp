@@ -8,6 +8,7 @@
 #include <ostream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,55 @@ std::string job_errors(const PrivateCupsd& daemon, const std::string& jobId)
     if (line.rfind("E ", 0) == 0 && line.find(tag) != std::string::npos)
       errors += line + "\n";
   return errors;
+}
+
+// A PostScript document of many 4 x 6 in pages, each with its number, bars
+// of its own widths and a grey box: CUPS renders it with Ghostscript page
+// by page, so the job runs for a good while.
+std::string long_postscript(int pages)
+{
+  std::string ps = "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 288 432\n%%Pages: " + std::to_string(pages) +
+                   "\n%%EndComments\n";
+  for (int n = 1; n <= pages; ++n) {
+    const std::string number = std::to_string(n);
+    ps += "%%Page: " + number + " " + number + "\n/Helvetica findfont 40 scalefont setfont 20 360 moveto (Label " +
+          number + ") show\n" + "0 1 40 { dup 6 mul 20 add 120 2 index " + number +
+          " add 4 mod 1 add 200 rectfill pop } for\n0.5 setgray 20 20 248 80 rectfill showpage\n";
+  }
+  return ps + "%%EOF\n";
+}
+
+// True while a process runs the given program file.
+bool program_running(const std::string& program)
+{
+  std::error_code ec;
+  const fs::path target = fs::canonical(program, ec);
+  for (const fs::directory_entry& entry : fs::directory_iterator("/proc", ec)) {
+    std::error_code linkError;
+    if (fs::read_symlink(entry.path() / "exe", linkError) == target && !linkError)
+      return true;
+  }
+  return false;
+}
+
+// Waits until the file holds at least one byte; fails if the job ends first.
+bool wait_for_output(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId,
+                     const std::string& path)
+{
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code ec;
+    if (fs::file_size(path, ec) > 0 && !ec)
+      return true;
+    const ProcessResult done = run_tool("lpstat", {"-h", daemon.server, "-W", "completed", "-o", queue}, daemon.root);
+    if (done.out.find(jobId + " ") != std::string::npos) {
+      ADD_FAILURE() << "job " << jobId << " ended without output\n" << cupsd_log_tail(daemon);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ADD_FAILURE() << "job " << jobId << " wrote nothing\n" << cupsd_log_tail(daemon);
+  return false;
 }
 
 class Queue : public ::testing::TestWithParam<Model> {
@@ -222,6 +272,48 @@ TEST_P(Queue, ZplFilesPassUnchanged)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, Queue, ::testing::Values(k300, k203, k600),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class CancelledQueueJob : public Queue {};
+
+// A job cancelled while it prints: CUPS signals every filter of the chain at
+// once, and the device file must end with the last whole label, never
+// inside a graphic that the printer would hold open for the next job.
+TEST_P(CancelledQueueJob, DeviceGetsWholeLabelsOnly)
+{
+  const Model& model = GetParam();
+  constexpr int kPages = 300;
+  const std::string queue = std::string("cancel-") + model.name;
+  const std::string output = root + "/out/" + queue + ".zpl";
+  const std::string document = root + "/long.ps";
+  ASSERT_TRUE(write_file(document, long_postscript(kPages)));
+  ASSERT_TRUE(add_queue(queue, output));
+  const std::string jobId = submit(queue, document);
+  ASSERT_FALSE(jobId.empty());
+
+  ASSERT_TRUE(wait_for_output(daemon, queue, jobId, output));
+  const ProcessResult result = run_tool("cancel", {"-h", daemon.server, jobId}, root);
+  ASSERT_EQ(result.status, 0) << result.err;
+  ASSERT_TRUE(wait_for_job(daemon, queue, jobId));
+  // The job shows cancelled at once; the filter finishes its label after.
+  const std::string filter = serverBin + "/filter/zplfilter-" + std::to_string(model.dpi);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (program_running(filter) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_FALSE(program_running(filter)) << "the filter still runs a minute after the cancel";
+
+  const std::string zpl = read_file(output);
+  std::vector<DecodedLabel> labels;
+  std::string error;
+  EXPECT_TRUE(decode_labels(zpl, labels, error)) << error << " (" << zpl.size() << " bytes)";
+  EXPECT_LT(labels.size(), static_cast<size_t>(kPages)) << "the job ended before the cancel";
+  // The filter ends as after any job: status 0 and no error for CUPS to show.
+  EXPECT_NE(read_file(root + "/log/error_log").find("(" + filter + ") exited with no errors."), std::string::npos)
+      << cupsd_log_tail(daemon);
+  EXPECT_EQ(job_errors(daemon, jobId), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(OneModel, CancelledQueueJob, ::testing::Values(k300),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // cmake --install into a staging folder: the filters land in CUPS's filter

@@ -3,13 +3,17 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <grp.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -84,7 +88,135 @@ bool prepare_child(const RunSetup& setup)
   return true;
 }
 
+// In the forked child: the standard streams, the setup, then the program.
+[[noreturn]] void exec_child(const std::string& program, std::vector<char*>& argv, std::vector<char*>& envp,
+                             const RunSetup& setup, int in, int out, int err)
+{
+  if (in < 0 || out < 0 || err < 0 || !prepare_child(setup))
+    _exit(127);
+  dup2(in, 0), dup2(out, 1), dup2(err, 2);
+  execve(program.c_str(), argv.data(), envp.data());
+  _exit(127);
+}
+
+// Waits for the process and takes its status and peak memory.
+void reap(pid_t pid, ProcessResult& result)
+{
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) == pid) {
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.maxRssKb = usage.ru_maxrss;
+  }
+}
+
+// Writes the bytes to fd in pieces with a pause between, as a slow filter
+// before ours would; ends when they are written or nobody reads any more.
+[[noreturn]] void feed_slowly(int fd, const std::string& bytes, size_t chunk, unsigned pauseUs)
+{
+  signal(SIGPIPE, SIG_IGN);
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, std::min(chunk, bytes.size() - done));
+    if (n <= 0)
+      _exit(0);
+    done += static_cast<size_t>(n);
+    usleep(pauseUs);
+  }
+  _exit(0);
+}
+
+// Reads the filter's output per plan until it closes it, sending SIGTERM
+// once the plan says so.
+void take_output(int fd, pid_t pid, const PipePlan& plan, PipedResult& result)
+{
+  using Clock = std::chrono::steady_clock;
+  std::vector<char> buffer(plan.readChunk);
+  Clock::time_point first{};
+  for (;;) {
+    const bool started = !result.process.out.empty();
+    if (result.readAtSignal == SIZE_MAX &&
+        (result.process.out.size() >= plan.termAfterBytes ||
+         (plan.termAfterMs && started && Clock::now() - first >= std::chrono::milliseconds(plan.termAfterMs)))) {
+      kill(pid, SIGTERM);
+      result.readAtSignal = result.process.out.size();
+    }
+    // With a signal still due, don't sleep in read past its moment.
+    if (plan.termAfterMs && started && result.readAtSignal == SIZE_MAX) {
+      const auto left = first + std::chrono::milliseconds(plan.termAfterMs) - Clock::now();
+      const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      pollfd ready{fd, POLLIN, 0};
+      if (poll(&ready, 1, static_cast<int>(std::max<decltype(waitMs)>(waitMs, 0))) <= 0)
+        continue;
+    }
+    const ssize_t n = read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return;
+    if (!started)
+      first = Clock::now();
+    result.process.out.append(buffer.data(), static_cast<size_t>(n));
+    if (plan.readPauseUs)
+      usleep(plan.readPauseUs);
+  }
+}
+
 }  // namespace
+
+PipedResult run_piped(const std::string& program, const std::vector<std::string>& args, const RunSetup& setup,
+                      const PipePlan& plan)
+{
+  PipedResult result;
+  const std::string errPath = (setup.outDir.empty() ? setup.dir : setup.outDir) + "/.stderr";
+  std::vector<std::string> changes = setup.env;
+  changes.push_back(sanitizer_options(setup.memoryCapMb));
+  std::vector<std::string> argStrings = args, envStrings = child_environment(changes);
+  std::vector<char*> argv = c_strings(argStrings), envp = c_strings(envStrings);
+  const bool fed = plan.feedChunk > 0;
+  const std::string rasterBytes = fed ? read_file(setup.stdinPath) : std::string();
+
+  // Close-on-exec: the filter must hold no end of its pipes but its own.
+  int outPipe[2], inPipe[2] = {-1, -1};
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || (fed && pipe2(inPipe, O_CLOEXEC) != 0)) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    return result;
+  }
+  result.pipeCapacity = static_cast<size_t>(fcntl(outPipe[0], F_GETPIPE_SZ));
+
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = fed ? inPipe[0]
+                       : open(setup.stdinPath.empty() ? "/dev/null" : setup.stdinPath.c_str(), O_RDONLY);
+    exec_child(program, argv, envp, setup, in, outPipe[1], open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  }
+  close(outPipe[1]);
+  pid_t feeder = -1;
+  if (fed) {
+    feeder = fork();
+    if (feeder == 0) {
+      close(outPipe[0]);
+      close(inPipe[0]);
+      feed_slowly(inPipe[1], rasterBytes, plan.feedChunk, plan.feedPauseUs);
+    }
+    close(inPipe[0]);
+    close(inPipe[1]);
+  }
+  if (plan.closeOutput)
+    close(outPipe[0]);
+  else if (pid > 0)
+    take_output(outPipe[0], pid, plan, result);
+  if (!plan.closeOutput)
+    close(outPipe[0]);
+
+  if (pid > 0)
+    reap(pid, result.process);
+  if (feeder > 0)
+    waitpid(feeder, nullptr, 0);
+  result.process.err = read_file(errPath);
+  unlink(errPath.c_str());
+  return result;
+}
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args, const RunSetup& setup)
 {
@@ -102,20 +234,11 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     return result;
   if (pid == 0) {
     const int in = open(setup.stdinPath.empty() ? "/dev/null" : setup.stdinPath.c_str(), O_RDONLY);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || !prepare_child(setup))
-      _exit(127);
-    dup2(in, 0), dup2(out, 1), dup2(err, 2);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
+    const std::string& to = setup.stdoutPath.empty() ? outPath : setup.stdoutPath;
+    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    exec_child(program, argv, envp, setup, in, out, open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
   }
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) == pid) {
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.maxRssKb = usage.ru_maxrss;
-  }
+  reap(pid, result);
   result.out = read_file(outPath);
   result.err = read_file(errPath);
   unlink(outPath.c_str());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +76,7 @@ struct RunSetup {
   bool removeDir = false;         // remove the (empty) working folder first
   bool asNobody = false;          // as root, run as uid/gid 65534
   unsigned memoryCapMb = 0;       // largest allocation the process can get
+  std::string stdoutPath;         // standard output; empty: collected in out
 };
 
 // Runs program with args as its argument vector (argv[0] included), its
@@ -86,6 +88,29 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::string& dir, const std::string& stdinPath = {},
                           const std::vector<std::string>& env = {});
+
+// How a test takes a running filter's standard output through a pipe, and
+// when it cancels the job with SIGTERM, as CUPS does.
+struct PipePlan {
+  size_t readChunk = 65536;         // output bytes taken per read
+  unsigned readPauseUs = 0;         // pause after each read: a slow reader
+  size_t termAfterBytes = SIZE_MAX; // SIGTERM once this much output has been read,
+  unsigned termAfterMs = 0;         // or this long after the first output byte (0: never)
+  bool closeOutput = false;         // nobody reads: every write fails with EPIPE
+  size_t feedChunk = 0;             // when set, the raster comes through a pipe in
+  unsigned feedPauseUs = 0;         // pieces of this size, with this pause between
+};
+
+struct PipedResult {
+  ProcessResult process;          // out holds every byte read
+  size_t readAtSignal = SIZE_MAX; // output bytes read when SIGTERM was sent; SIZE_MAX: not sent
+  size_t pipeCapacity = 0;        // what the output pipe holds unread
+};
+
+// Runs program as run_process does (setup.stdoutPath unused), standard
+// output to a pipe read by the test according to plan.
+PipedResult run_piped(const std::string& program, const std::vector<std::string>& args, const RunSetup& setup,
+                      const PipePlan& plan);
 
 // A fresh folder under the test temp folder, removed with its contents by
 // remove_tree.
