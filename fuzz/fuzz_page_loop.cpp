@@ -35,6 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   // picks one, so that each input always takes the same path.
   constexpr Halftone kModes[] = {Halftone::kThreshold, Halftone::kAuto, Halftone::kPhoto};
   doc.halftone = kModes[size % 3];
+  // Negative offsets crop every page before it is packed; the length picks
+  // how much, up to beyond the page, so that pages of any shape are cropped.
+  constexpr int16_t kCrops[] = {0, -1, -7, -9, -32768};
+  doc.horizontal = kCrops[size % 5];
+  doc.vertical = kCrops[size / 5 % 5];
   print_bitmap(&doc, kProfile300, input);
   cupsFileClose(input);  // closes fd as well
   return 0;

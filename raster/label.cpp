@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/log.h"
+#include "raster/offsets.h"
 #include "raster/page.h"
 
 namespace {
@@ -43,7 +44,8 @@ void write_label(const LabelDoc* doc, const ModelProfile& model, const PageLayou
   put_command(out, scratch, "^PR%d\r\n", doc->printSpeed);
   put_command(out, scratch, "~SD%d\r\n", doc->darkness);
   WriteLog("cmd_str:%s", scratch);
-  put_command(out, scratch, "^FO%d,%d,0\r\n", doc->originX, doc->originY);
+  const FieldOrigin origin = field_origin(doc);
+  put_command(out, scratch, "^FO%d,%d,0\r\n", static_cast<int>(origin.x), static_cast<int>(origin.y));
 
   // Both counts are the unpacked size; room for nine-digit counts throughout.
   char field[64] = {};

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "common/log.h"
+#include "raster/offsets.h"
 #include "raster/page.h"
 
 namespace {
@@ -55,6 +56,10 @@ bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned
 bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage& raster, FILE* out,
                       CommandScratch& scratch, CancelFlag cancelled)
 {
+  // Negative offsets leave an ordinary, smaller page: what follows never
+  // needs to know about them.
+  crop_for_offsets(doc, raster);
+
   PageLayout page{};
   page.bytesPerRow = raster.stride / 8;
   page.packedSize = page.bytesPerRow * raster.height;

@@ -42,9 +42,11 @@ using CommandScratch = char[256];
 using CancelFlag = const volatile std::sig_atomic_t*;
 
 // Packs, compresses and encodes the page and writes its label to out, which
-// is flushed after the label's last byte. The grey page is released as soon
-// as it is packed. False when a buffer can't be allocated, or when the job
-// was cancelled before the label started: nothing of it has been written then.
+// is flushed after the label's last byte. The page is first cropped for the
+// job's negative offsets (raster/offsets.h); the grey page is released as
+// soon as it is packed. False when a buffer can't be allocated, or when the
+// job was cancelled before the label started: nothing of it has been written
+// then.
 bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage& page, FILE* out,
                       CommandScratch& scratch, CancelFlag cancelled = nullptr);
 

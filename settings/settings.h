@@ -21,10 +21,10 @@ struct LabelDoc {
   int16_t dottedLine;  // 0 or 1 selects the dotted-line header byte
   int16_t pageWidth;   // millimetres
   int16_t pageHeight;  // millimetres, feed direction
-  int16_t originX;
+  int16_t originX;     // field origin in dots before the offsets; 0 here
   int16_t originY;
-  int16_t horizontal;
-  int16_t vertical;
+  int16_t horizontal;  // offsets in printer dots as given; raster/offsets.h
+  int16_t vertical;    // turns them into the field origin and a crop
   Halftone halftone;
 };
 

@@ -12,6 +12,7 @@
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
 
+#include "common/profile.h"
 #include "settings/settings.h"
 
 // The PPD API is deprecated in Debian's libcups but is what a PPD is read with.
@@ -84,7 +85,7 @@ TEST_P(Ppd, NamesItsFiltersAndModel)
 }
 
 // Every choice a print dialog offers must mean to the filter what its label
-// says: darkness 0 to 30, print speed ten times a whole rate.
+// says: darkness 0 to 30, print speed ten times a whole rate, offsets in dots.
 TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
 {
   const ppd_option_t* darkness = ppdFindOption(ppd.get(), "Darkness");
@@ -102,8 +103,21 @@ TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
     EXPECT_EQ(text, std::to_string(std::atoi(value.c_str()) / 10) + " in/s");
   }
 
-  for (const char* name : {"DottedLine", "Horizontal", "Vertical"})
-    EXPECT_NE(ppdFindOption(ppd.get(), name), nullptr) << name;
+  // The offsets are printer dots, -120 to 120 in steps of 10, 0 by default.
+  for (const char* name : {"Horizontal", "Vertical"}) {
+    SCOPED_TRACE(name);
+    const ppd_option_t* offset = ppdFindOption(ppd.get(), name);
+    ASSERT_NE(offset, nullptr);
+    ASSERT_EQ(offset->num_choices, 25);
+    for (int i = 0; i < offset->num_choices; ++i)
+      EXPECT_EQ(std::string(offset->choices[i].choice), std::to_string(10 * i - 120));
+    EXPECT_EQ(std::string(offset->defchoice), "0");
+  }
+
+  // A dotted line is offered only where the model sends its header.
+  const ModelProfile* model = find_model(GetParam().number);
+  ASSERT_NE(model, nullptr);
+  EXPECT_EQ(ppdFindOption(ppd.get(), "DottedLine") != nullptr, model->dottedLineHeader);
 }
 
 // Options that only choose how grey and shapes become dots: CenterOfPixel
