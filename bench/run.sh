@@ -2,7 +2,7 @@
 # One command for the whole performance comparison:
 #   bash bench/run.sh [rounds]
 # Builds the filters and the bench tools into build-bench, renders a
-# 100-label shipping job at 300 and 203 dpi through CUPS's own chain (our
+# 100-label shipping job at each model's resolution through CUPS's own chain (our
 # PPD: 8-bit grey; the ZPL PPD of CUPS's sample driver: 1-bit), times our
 # filters, CUPS's rastertolabel and the floor program side by side, counts
 # their instructions with callgrind on a 10-label job, runs the encoder
@@ -10,6 +10,9 @@
 #
 # rounds: timed runs of each command, taken in turns (default 7).
 # ZPL_BENCH_DIR: work folder for rasters and outputs (default /tmp/zpl-bench).
+# ZPL_BENCH_MODELS: the models to run (default "300 203 600"; 300 is needed,
+# the memory and encoder figures are taken on it). The 600 dpi rasters of
+# the 100-label job take about 1 GB.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,6 +23,8 @@ labels=100
 cg_labels=10
 rastertolabel=/usr/lib/cups/filter/rastertolabel
 results=$root/bench/RESULTS.md
+models=${ZPL_BENCH_MODELS:-300 203 600}
+case " $models " in *" 300 "*) ;; *) echo "bench: ZPL_BENCH_MODELS must include 300" >&2; exit 1 ;; esac
 
 need() { # program package
   command -v "$1" >/dev/null 2>&1 || { echo "bench: $1 not found; apt-get install $2" >&2; exit 1; }
@@ -41,7 +46,7 @@ log "building into $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
   -DZPL_LOG_PATH="$work/quilby.log" >/dev/null
 nice cmake --build "$build" -j2 >/dev/null
-for t in zplfilter-300 zplfilter-203 bench/zpl-floor bench/zpl-runner; do
+for t in $(printf 'zplfilter-%s ' $models) bench/zpl-floor bench/zpl-runner; do
   [ -x "$build/$t" ] || { echo "bench: $build/$t was not built" >&2; exit 1; }
 done
 
@@ -99,7 +104,7 @@ render() {
   check_raster "$cupslabel" "$dpi" 1 3
 }
 [ -f "$build/ppd/zplfilter-300.ppd" ] || { echo "bench: our PPDs were not built" >&2; exit 1; }
-for dpi in 300 203; do
+for dpi in $models; do
   render "$dpi" "$labels"
   render "$dpi" "$cg_labels"
 done
@@ -112,7 +117,7 @@ options=job-originating-host-name=localhost
 mode_suffix() { case $1 in Threshold) ;; *) printf -- '-%s' "${1,,}" ;; esac; }
 commands() { # count
   local n=$1 t mode
-  for dpi in 300 203; do
+  for dpi in $models; do
     t=155; [ "$dpi" = 203 ] && t=156
     for mode in Threshold Auto Photo; do
       printf 'ours-%s%s\t%s\tPPD=%s\t%s\t1\tbench\tlabels\t1\t%s Halftone=%s\n' "$dpi" \
@@ -146,7 +151,7 @@ while IFS= read -r line; do
 done <"$work/commands.tsv"
 
 # Our output must decode as exactly one label per page.
-for name in ours-300 ours-300-auto ours-300-photo ours-203 ours-203-auto ours-203-photo; do
+for name in $(for dpi in $models; do printf 'ours-%s ours-%s-auto ours-%s-photo ' "$dpi" "$dpi" "$dpi"; done); do
   got=$(grep -c '\^XZ' "$work/out-$name" || true)
   [ "$got" = "$labels" ] || { echo "bench: $name wrote $got labels, not $labels" >&2; exit 1; }
 done
@@ -247,13 +252,28 @@ cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
       "${bytes[$name]}" "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')"
   done <"$work/times.tsv"
   echo
-  echo "| Ratio | 300 dpi | 203 dpi |"
-  echo "|---|---:|---:|"
-  echo "| time, ours / rastertolabel | $(ratio "$(col ours-300 2)" "$(col rastertolabel-300 2)") | $(ratio "$(col ours-203 2)" "$(col rastertolabel-203 2)") |"
-  echo "| bytes sent, ours / rastertolabel | $(ratio "${bytes[ours-300]}" "${bytes[rastertolabel-300]}") | $(ratio "${bytes[ours-203]}" "${bytes[rastertolabel-203]}") |"
-  echo "| instructions, ours / rastertolabel | $(ratio "${instr[ours-300]}" "${instr[rastertolabel-300]}") | $(ratio "${instr[ours-203]}" "${instr[rastertolabel-203]}") |"
-  echo "| time, ours / floor (target at most 1.10 at 300 dpi) | $(ratio "$(col ours-300 2)" "$(col floor-300 2)") | $(ratio "$(col ours-203 2)" "$(col floor-203 2)") |"
-  echo "| instructions, ours / floor (target at most 1.05 at 300 dpi) | $(ratio "${instr[ours-300]}" "${instr[floor-300]}") | $(ratio "${instr[ours-203]}" "${instr[floor-203]}") |"
+  # ratio_row title kind numerator denominator: one column per model.
+  ratio_of() { # kind name name
+    case $1 in
+      time) ratio "$(col "$2" 2)" "$(col "$3" 2)" ;;
+      bytes) ratio "${bytes[$2]}" "${bytes[$3]}" ;;
+      instr) ratio "${instr[$2]}" "${instr[$3]}" ;;
+    esac
+  }
+  ratio_row() {
+    local line="| $1 |" dpi
+    for dpi in $models; do line+=" $(ratio_of "$2" "$3-$dpi" "$4-$dpi") |"; done
+    echo "$line"
+  }
+  head_line="| Ratio |" rule="|---|"
+  for dpi in $models; do head_line+=" $dpi dpi |" rule+="---:|"; done
+  echo "$head_line"
+  echo "$rule"
+  ratio_row "time, ours / rastertolabel" time ours rastertolabel
+  ratio_row "bytes sent, ours / rastertolabel" bytes ours rastertolabel
+  ratio_row "instructions, ours / rastertolabel" instr ours rastertolabel
+  ratio_row "time, ours / floor (target at most 1.10 at 300 dpi)" time ours floor
+  ratio_row "instructions, ours / floor (target at most 1.05 at 300 dpi)" instr ours floor
   echo
   echo "Peak memory of zplfilter-300 (maximum resident set): $(mib "$peak_10") MiB for $cg_labels labels,"
   echo "$(mib "$peak_1000") MiB for 1000 labels (the 100-label job streamed ten times)."

@@ -16,11 +16,13 @@ struct ModelProfile {
 inline constexpr ModelProfile kProfile300{300, 11.8, 155, true};
 // 203 dpi. Products with 8.0 are exact, as in integer arithmetic.
 inline constexpr ModelProfile kProfile203{203, 8.0, 156, false};
+// 600 dpi. Like 11.8, the stored 23.6 lies a hair above 23.6.
+inline constexpr ModelProfile kProfile600{600, 23.6, 155, false};
 
-inline constexpr const ModelProfile* kModels[] = {&kProfile300, &kProfile203};
+inline constexpr const ModelProfile* kModels[] = {&kProfile300, &kProfile203, &kProfile600};
 
 // The profile of a model by its resolution, or null for none.
-inline const ModelProfile* find_model(int dpi)
+constexpr const ModelProfile* find_model(int dpi)
 {
   for (const ModelProfile* model : kModels)
     if (model->dpi == dpi)

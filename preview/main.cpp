@@ -1,7 +1,7 @@
 // zplpreview: checks the labels a ZPL stream holds as a printer would, and
 // draws them.
 //
-//   zplpreview [--dpi 203|300] [--png PREFIX] [FILE]
+//   zplpreview [--dpi 300|203|600] [--png PREFIX] [FILE]
 //
 // One line per label on standard output; every fault also on standard
 // error, naming its label. With --png, label n is drawn to PREFIX-n.png.
@@ -13,13 +13,13 @@
 #include <cstring>
 #include <string>
 
+#include "common/profile.h"
 #include "preview/render.h"
 #include "preview/report.h"
 #include "preview/zpl_parse.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: zplpreview [--dpi 203|300] [--png PREFIX] [FILE|-]\n";
 constexpr size_t kMaxInput = size_t{256} << 20;
 
 // Reads the whole input, at most kMaxInput bytes.
@@ -52,6 +52,25 @@ bool read_input(const char* path, std::string& bytes)
   return ok;
 }
 
+// The command line, naming the resolution of every model there is.
+std::string usage()
+{
+  std::string dpis;
+  for (const ModelProfile* model : kModels)
+    dpis += (dpis.empty() ? "" : "|") + std::to_string(model->dpi);
+  return "usage: zplpreview [--dpi " + dpis + "] [--png PREFIX] [FILE|-]\n";
+}
+
+// The resolution of a model as given after --dpi, or 0 for none: digits
+// only, so that "300x" or "0300" is not taken for a model.
+int model_dpi(const char* text)
+{
+  for (const ModelProfile* model : kModels)
+    if (std::to_string(model->dpi) == text)
+      return model->dpi;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -61,17 +80,17 @@ int main(int argc, char* argv[])
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--dpi" && i + 1 < argc && (std::strcmp(argv[i + 1], "203") == 0 || std::strcmp(argv[i + 1], "300") == 0)) {
-      dpi = std::atoi(argv[++i]);
+    if (arg == "--dpi" && i + 1 < argc && model_dpi(argv[i + 1]) != 0) {
+      dpi = model_dpi(argv[++i]);
     } else if (arg == "--png" && i + 1 < argc && argv[i + 1][0] != '\0') {
       pngPrefix = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(usage().c_str(), stdout);
       return 0;
     } else if ((arg[0] != '-' || arg == "-") && !path) {
       path = argv[i];
     } else {
-      std::fputs(kUsage, stderr);
+      std::fputs(usage().c_str(), stderr);
       return 2;
     }
   }

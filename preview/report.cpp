@@ -25,8 +25,8 @@ std::string describe_label(const Label& label, int dpi)
 {
   std::string line = "label " + std::to_string(label.number) + ": " + side(label.width) + "x" +
                      side(label.length) + " dots";
-  if (dpi == 203 || dpi == 300) {
-    const double dotsPerMm = dpi == 300 ? kProfile300.dotsPerMm : kProfile203.dotsPerMm;
+  if (const ModelProfile* model = find_model(dpi)) {
+    const double dotsPerMm = model->dotsPerMm;
     line += " (" + millimetres(label.width, dotsPerMm) + "x" + millimetres(label.length, dotsPerMm) + " mm)";
   }
   line += ", speed " + or_dash(label.speed) + ", darkness " + or_dash(label.darkness) + ", copies " +

@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
 # One command for the print-quality comparison:
-#   bash quality/run.sh [--dpi 203|300] [--pages barcodes|grey] [--filters DIR]
+#   bash quality/run.sh [--dpi 203|300|600] [--pages barcodes|grey] [--filters DIR]
 # Installs the suite's own tools when they are missing, builds the filters
 # and the measuring program into build-quality, makes the quality job (zint
 # barcodes as vector art and bitmaps, a grey page) per resolution, renders
 # it through CUPS's own chain (cupsfilter, Ghostscript) with our PPD and
 # with the ZPL PPD that ppdc builds from CUPS's sample.drv, prints it with
 # our filter in each Halftone mode, and measures every print against the
-# 8-bit raster. A full run (both resolutions, all pages) writes
+# 8-bit raster. A full run (every resolution, all pages) writes
 # quality/RESULTS.md and the pictures in quality/images/; a partial one
 # writes only into the work folder.
 #
-# --filters DIR prints with the zplfilter-203 and zplfilter-300 found in DIR
+# --filters DIR prints with the zplfilter-<dpi> programs found in DIR
 # (another build folder, e.g. one with changed halftone constants) instead
 # of the ones built here; like a partial run, it writes only into the work
 # folder. Give each variant its own ZPL_QUALITY_DIR to keep its results.
@@ -22,7 +22,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=${ZPL_QUALITY_DIR:-/tmp/zpl-quality}
 build=$root/build-quality
-dpis=(203 300)
+all_dpis=(203 300 600)
+dpis=("${all_dpis[@]}")
 pages=all
 filters=
 while [ $# -gt 0 ]; do
@@ -30,11 +31,11 @@ while [ $# -gt 0 ]; do
     --dpi) dpis=("$2"); shift 2 ;;
     --pages) pages=$2; shift 2 ;;
     --filters) filters=$(cd "$2" && pwd); shift 2 ;;
-    *) echo "usage: bash quality/run.sh [--dpi 203|300] [--pages barcodes|grey] [--filters DIR]" >&2; exit 2 ;;
+    *) echo "usage: bash quality/run.sh [--dpi 203|300|600] [--pages barcodes|grey] [--filters DIR]" >&2; exit 2 ;;
   esac
 done
 full=0
-[ ${#dpis[@]} = 2 ] && [ "$pages" = all ] && [ -z "$filters" ] && full=1
+[ ${#dpis[@]} = ${#all_dpis[@]} ] && [ "$pages" = all ] && [ -z "$filters" ] && full=1
 filters=${filters:-$build}
 log() { echo "quality: $*" >&2; }
 
@@ -64,7 +65,7 @@ log "building into $build"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
   -DZPL_LOG_PATH="$work/quilby.log" >/dev/null
 nice cmake --build "$build" -j2 >/dev/null
-for t in zplfilter-300 zplfilter-203 quality/zpl-quality ppd/zplfilter-300.ppd ppd/zplfilter-203.ppd; do
+for t in quality/zpl-quality zplpass $(for dpi in "${dpis[@]}"; do printf 'zplfilter-%s ppd/zplfilter-%s.ppd ' "$dpi" "$dpi"; done); do
   [ -e "$build/$t" ] || { echo "quality: $build/$t was not built" >&2; exit 1; }
 done
 
@@ -84,10 +85,12 @@ serverbin=$work/serverbin
 rm -rf "$serverbin"
 mkdir -p "$serverbin/filter"
 for f in /usr/lib/cups/filter/*; do ln -s "$f" "$serverbin/filter/"; done
-for model in 300 203; do
+for model in "${dpis[@]}"; do
   rm -f "$serverbin/filter/zplfilter-$model"
   install -m 0755 "$filters/zplfilter-$model" "$serverbin/filter/zplfilter-$model"
 done
+# The PPDs name the ZPL pass-through too; cupsfilter checks it is there.
+install -m 0755 "$build/zplpass" "$serverbin/filter/zplpass"
 printf 'ServerBin %s\n' "$serverbin" >"$work/cups-files.conf"
 
 # stale target sources...: true when target is missing or older than a source.

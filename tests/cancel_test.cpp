@@ -19,6 +19,7 @@ struct Model {
 };
 const Model k300{"300dpi", FILTER_300};
 const Model k203{"203dpi", FILTER_203};
+const Model k600{"600dpi", FILTER_600};
 void PrintTo(const Model& model, std::ostream* os) { *os << model.name; }
 
 // How the job's data moves, and the moments SIGTERM is sent at: after a
@@ -163,7 +164,7 @@ TEST_P(CancelledJob, UncancelledOutputIsUnchanged)
 }
 
 INSTANTIATE_TEST_SUITE_P(, CancelledJob,
-                         ::testing::Combine(::testing::Values(k300, k203),
+                         ::testing::Combine(::testing::Values(k300, k203, k600),
                                             ::testing::Values(kFast, kSlowReader, kSlowRaster)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;

@@ -1,10 +1,10 @@
 # Tests of the filter itself: settings, encoders and packing as functions,
-# and whole jobs through both programs.
+# and whole jobs through every model's program.
 
 # The functions that depend on the printer model are built into one test
 # program per model, each with its own profile and a log in the working
 # folder. Model-independent cases run once, in the 300 dpi program.
-foreach(model 300 203)
+foreach(model IN LISTS ZPL_MODELS)
   set(sources packing_test.cpp halftone_test.cpp)
   if(model EQUAL 300)
     list(APPEND sources settings_test.cpp encoding_test.cpp log_test.cpp)

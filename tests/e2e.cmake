@@ -7,7 +7,7 @@ find_program(CUPSTESTPPD_EXECUTABLE cupstestppd)
 # The PPDs pass CUPS's own checker; -I filters, since the filters they name
 # are not installed in the build tree.
 if(CUPSTESTPPD_EXECUTABLE)
-  foreach(model 300 203)
+  foreach(model IN LISTS ZPL_MODELS)
     add_test(NAME ppd.cupstestppd.${model}
              COMMAND ${CUPSTESTPPD_EXECUTABLE} -I filters ${ZPL_PPD_${model}})
     set_tests_properties(ppd.cupstestppd.${model} PROPERTIES LABELS e2e)
@@ -31,9 +31,10 @@ else()
   set(e2e_ppd_install_dir "${CMAKE_INSTALL_PREFIX}/${ZPL_PPD_INSTALL_DIR}")
 endif()
 # The PPD checks read settings only, and never open the log.
+foreach(model IN LISTS ZPL_MODELS)
+  target_compile_definitions(e2e_tests PRIVATE PPD_${model}="${ZPL_PPD_${model}}")
+endforeach()
 target_compile_definitions(e2e_tests PRIVATE
-  PPD_300="${ZPL_PPD_300}"
-  PPD_203="${ZPL_PPD_203}"
   SAMPLE_PDF="${PROJECT_SOURCE_DIR}/samples/shipping-label.pdf"
   CMAKE_COMMAND="${CMAKE_COMMAND}"
   BINARY_DIR="${PROJECT_BINARY_DIR}"

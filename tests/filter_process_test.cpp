@@ -162,8 +162,9 @@ TEST_P(FilterRun, WithoutALogTheJobRunsAsUsual)
   EXPECT_EQ(rejected.err, kUsage);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothPrograms, FilterRun,
-                         ::testing::Values(Program{"zplfilter300", FILTER_300}, Program{"zplfilter203", FILTER_203}),
+INSTANTIATE_TEST_SUITE_P(EveryProgram, FilterRun,
+                         ::testing::Values(Program{"zplfilter300", FILTER_300}, Program{"zplfilter203", FILTER_203},
+                                           Program{"zplfilter600", FILTER_600}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Whole jobs through both programs: rasters in, labels decoded back to dots.
+// Whole jobs through every model's program: rasters in, labels decoded back
+// to dots.
 #include <gtest/gtest.h>
 
 #include "support.h"
@@ -6,15 +7,16 @@
 namespace {
 
 struct Model {
+  const char* name;
   const char* program;
   int threshold;
   bool header;
-  double dotsPerMm;
 };
-void PrintTo(const Model& m, std::ostream* os) { *os << (m.header ? "300dpi" : "203dpi"); }
+void PrintTo(const Model& m, std::ostream* os) { *os << m.name; }
 
-constexpr Model k300{FILTER_300, 155, true, 11.8};
-constexpr Model k203{FILTER_203, 156, false, 8.0};
+constexpr Model k300{"300dpi", FILTER_300, 155, true};
+constexpr Model k203{"203dpi", FILTER_203, 156, false};
+constexpr Model k600{"600dpi", FILTER_600, 155, false};
 
 class Job : public ::testing::TestWithParam<Model> {
 protected:
@@ -83,7 +85,7 @@ TEST_P(Job, HalftoneModes)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, Job, ::testing::Values(k300, k203),
-                         [](const auto& info) { return info.param.header ? "300dpi" : "203dpi"; });
+INSTANTIATE_TEST_SUITE_P(EveryModel, Job, ::testing::Values(k300, k203, k600),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -16,19 +16,20 @@ struct Model {
   const char* path;
   bool header;  // sends the 7-byte dotted-line header
   int threshold;
+  int tenthDotsPerMm;      // dots per 10 mm
+  const char* size51x25;  // the set-up line of a 2.00x1.00in label
 };
 
 void PrintTo(const Model& m, std::ostream* os) { *os << m.name; }
 
-constexpr Model k300{"zplfilter300", FILTER_300, true, 155};
-constexpr Model k203{"zplfilter203", FILTER_203, false, 156};
+constexpr Model k300{"zplfilter300", FILTER_300, true, 155, 118, "^PW601^LS0^POI^LL295\r\n"};
+constexpr Model k203{"zplfilter203", FILTER_203, false, 156, 80, "^PW408^LS0^POI^LL200\r\n"};
+constexpr Model k600{"zplfilter600", FILTER_600, false, 155, 236, "^PW1203^LS0^POI^LL590\r\n"};
 
 // Label width or length in dots, in exact integer arithmetic.
 int dots(const Model& model, int mm)
 {
-  if (model.header)
-    return mm >= 0 ? mm * 118 / 10 : -(-mm * 118 / 10);
-  return mm * 8;
+  return mm >= 0 ? mm * model.tenthDotsPerMm / 10 : -(-mm * model.tenthDotsPerMm / 10);
 }
 
 std::string base64(const std::vector<uint8_t>& raw)
@@ -129,8 +130,7 @@ TEST_P(Labels, JobSettingsReachTheSetUpCommands)
   LabelSettings s;
   s.widthMm = 51, s.lengthMm = 25, s.speed = 6, s.darkness = 20, s.dottedLine = 1;
   EXPECT_EQ(result.out, expected_label(GetParam(), s, page));
-  EXPECT_NE(result.out.find(GetParam().header ? "^PW601^LS0^POI^LL295\r\n" : "^PW408^LS0^POI^LL200\r\n"),
-            std::string::npos);
+  EXPECT_NE(result.out.find(GetParam().size51x25), std::string::npos);
 }
 
 TEST_P(Labels, DottedLineOutsideZeroAndOneSendsNoHeader)
@@ -322,11 +322,11 @@ TEST_P(Labels, CompressedDataLineStopsAtTheStreamEnd)
   EXPECT_NE(std::find(lines.begin(), lines.end(), want), lines.end());
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, Labels, ::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, Labels, ::testing::Values(k300, k203, k600),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
-// The two programs side by side
+// The programs side by side
 
 TEST(Models, DifferOnlyInHeaderSizeAndThreshold)
 {
@@ -341,28 +341,38 @@ TEST(Models, DifferOnlyInHeaderSizeAndThreshold)
     full.insert(full.begin(), path);
     return run_program(path, full, dir, {}, {"-PPD"}).out;
   };
-  std::string out300 = run(FILTER_300);
-  const std::string out203 = run(FILTER_203);
+  const std::string out300 = run(FILTER_300);
 
-  const std::string header("\x1F\x1B\x1A\x01\x03\x01\x00", 7);
-  for (int label = 0; label < 2; ++label) {
-    const size_t at = out300.find(header);
-    ASSERT_NE(at, std::string::npos);
-    out300.erase(at, header.size());
-    const size_t size = out300.find("^PW1203^LS0^POI^LL1793\r\n");
-    ASSERT_NE(size, std::string::npos);
-    out300.replace(size, 24, "^PW816^LS0^POI^LL1216\r\n");
-  }
-  EXPECT_EQ(out300, out203);
+  // The 300 dpi labels without their headers, at another model's size.
+  auto as_model = [&](const std::string& sizeLine) {
+    std::string out = out300;
+    const std::string header("\x1F\x1B\x1A\x01\x03\x01\x00", 7);
+    for (int label = 0; label < 2; ++label) {
+      const size_t at = out.find(header);
+      EXPECT_NE(at, std::string::npos);
+      if (at == std::string::npos)
+        return std::string();
+      out.erase(at, header.size());
+      const size_t size = out.find("^PW1203^LS0^POI^LL1793\r\n");
+      EXPECT_NE(size, std::string::npos);
+      if (size == std::string::npos)
+        return std::string();
+      out.replace(size, 24, sizeLine);
+    }
+    return out;
+  };
+  EXPECT_EQ(as_model("^PW816^LS0^POI^LL1216\r\n"), run(FILTER_203));
+  EXPECT_EQ(as_model("^PW2407^LS0^POI^LL3587\r\n"), run(FILTER_600));
 
   // A grey of exactly 155 prints only on the 203 dpi model.
   ASSERT_TRUE(write_raster(dir + "/job.ras", {GreyPage{8, 1, 1, std::vector<uint8_t>(8, 155), 0}}));
-  std::vector<DecodedLabel> labels;
-  std::string error;
-  ASSERT_TRUE(decode_labels(run(FILTER_300), labels, error)) << error;
-  EXPECT_EQ(labels.at(0).packed, std::vector<uint8_t>{0x00});
-  ASSERT_TRUE(decode_labels(run(FILTER_203), labels, error)) << error;
-  EXPECT_EQ(labels.at(0).packed, std::vector<uint8_t>{0xFF});
+  for (const auto& [path, dot] : {std::pair{FILTER_300, 0x00}, std::pair{FILTER_203, 0xFF}, std::pair{FILTER_600, 0x00}}) {
+    SCOPED_TRACE(path);
+    std::vector<DecodedLabel> labels;
+    std::string error;
+    ASSERT_TRUE(decode_labels(run(path), labels, error)) << error;
+    EXPECT_EQ(labels.at(0).packed, std::vector<uint8_t>{static_cast<uint8_t>(dot)});
+  }
   remove_tree(dir);
 }
 

@@ -34,6 +34,7 @@ struct Model {
 };
 const Model k300{"300dpi", FILTER_300, 155, "^PW708^LS0^POI^LL472"};
 const Model k203{"203dpi", FILTER_203, 156, "^PW480^LS0^POI^LL320"};
+const Model k600{"600dpi", FILTER_600, 155, "^PW1416^LS0^POI^LL944"};
 
 class LimitsTest : public ::testing::Test {
 protected:
@@ -132,7 +133,7 @@ constexpr char kNoMemory[] = "ERROR: Unable to allocate memory\n";
 INSTANTIATE_TEST_SUITE_P(
     , BadPageTest,
     ::testing::Combine(
-        ::testing::Values(k300, k203),
+        ::testing::Values(k300, k203, k600),
         ::testing::Values(
             // 3.9 GB of grey: within 32 bits, beyond the memory the child gets.
             BadPage{"PageTooLargeForMemory", claimed_page(65536, 60000, 65536), kNoMemory},

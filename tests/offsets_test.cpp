@@ -23,6 +23,7 @@ struct Model {
 };
 constexpr Model k300{"300dpi", FILTER_300, 155, 708, 472};
 constexpr Model k203{"203dpi", FILTER_203, 156, 480, 320};
+constexpr Model k600{"600dpi", FILTER_600, 155, 1416, 944};
 
 // Every case moves the same page, of odd sizes so that neither a crop nor
 // the page ends on a byte boundary.
@@ -115,7 +116,8 @@ TEST_P(Offsets, MoveTheArtworkAndClipItToTheLabel)
   EXPECT_EQ(wrong, 0u) << "dots drawn wrong";
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, Offsets, ::testing::Combine(::testing::Values(k300, k203), ::testing::ValuesIn(kCases)),
+INSTANTIATE_TEST_SUITE_P(EveryModel, Offsets,
+                         ::testing::Combine(::testing::Values(k300, k203, k600), ::testing::ValuesIn(kCases)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
                          });
@@ -170,7 +172,7 @@ TEST_P(OffsetSources, ZeroChangesNothingAndAPpdDefaultMovesLikeAnOption)
   EXPECT_EQ(ppd.out, option.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, OffsetSources, ::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, OffsetSources, ::testing::Values(k300, k203, k600),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

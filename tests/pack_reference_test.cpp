@@ -1,5 +1,6 @@
 // The vector packing against a plain per-pixel loop: random pages of many
-// widths, at both models' thresholds and at the ends of the threshold range.
+// widths, at the models' thresholds (155, 156) and at the ends of the
+// threshold range.
 #include <cstdint>
 #include <random>
 #include <vector>

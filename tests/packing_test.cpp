@@ -1,5 +1,5 @@
 // Packing grey pixels into printer dots, built once per printer model, and
-// the millimetre-to-dot arithmetic of both models.
+// the millimetre-to-dot arithmetic of every model.
 #include <cstdio>
 #include <vector>
 
@@ -12,10 +12,12 @@
 
 namespace {
 
-#if ZPL_MODEL == 300
+#if ZPL_MODEL == 300 || ZPL_MODEL == 600
 constexpr int kThreshold = 155;
-#else
+#elif ZPL_MODEL == 203
 constexpr int kThreshold = 156;
+#else
+#error "packing_test.cpp knows no threshold for this model"
 #endif
 
 // Packs a grey page of rows x (8 * bytesPerRow) pixels into a buffer that
@@ -120,33 +122,51 @@ TEST(Packing, EmptyPageTouchesNothingButStillLogs)
 }
 
 // ---------------------------------------------------------------------------
-// Millimetres to dots: both profiles are at hand in either build, so these
-// run once.
+// Millimetres to dots: every profile is at hand in any build, so these run
+// once.
 #if ZPL_MODEL == 300
 
-TEST(Dots, KnownSizesOfBothModels)
+TEST(Dots, KnownSizesOfEveryModel)
 {
   struct Row {
     int16_t mm;
-    int at300, at203;
+    int at300, at203, at600;
   };
-  for (const Row& r : {Row{25, 295, 200}, Row{51, 601, 408}, Row{76, 896, 608}, Row{40, 472, 320}, Row{60, 708, 480},
-                       Row{1, 11, 8}, Row{0, 0, 0}, Row{-5, -59, -40}, Row{32767, 386650, 262136},
-                       Row{-32768, -386662, -262144}}) {
+  for (const Row& r : {Row{25, 295, 200, 590}, Row{51, 601, 408, 1203}, Row{76, 896, 608, 1793},
+                       Row{40, 472, 320, 944}, Row{60, 708, 480, 1416}, Row{102, 1203, 816, 2407},
+                       Row{152, 1793, 1216, 3587}, Row{1, 11, 8, 23}, Row{0, 0, 0, 0}, Row{-5, -59, -40, -118},
+                       Row{32767, 386650, 262136, 773301}, Row{-32768, -386662, -262144, -773324}}) {
     EXPECT_EQ(mm_to_dots(kProfile300, r.mm), r.at300) << r.mm << " mm";
     EXPECT_EQ(mm_to_dots(kProfile203, r.mm), r.at203) << r.mm << " mm";
+    EXPECT_EQ(mm_to_dots(kProfile600, r.mm), r.at600) << r.mm << " mm";
   }
 }
 
-TEST(Dots, At300WholeProductsNeverTruncateBelowThemselves)
+TEST(Dots, WholeProductsNeverTruncateBelowThemselves)
 {
-  // 11.8 dots to the millimetre is 118 / 10: the truncated double product
-  // must agree with exact integer arithmetic for every size, or whole
-  // products would lose a dot.
-  for (int mm = -32768; mm <= 32767; ++mm) {
-    const int exact = mm >= 0 ? mm * 118 / 10 : -(-mm * 118 / 10);
-    ASSERT_EQ(mm_to_dots(kProfile300, static_cast<int16_t>(mm)), exact) << mm << " mm";
+  // 11.8 and 23.6 dots to the millimetre are 118 / 10 and 236 / 10: the
+  // truncated double product must agree with exact integer arithmetic for
+  // every size, or whole products would lose a dot.
+  struct Model {
+    const ModelProfile& profile;
+    int tenths;
+  };
+  for (const Model& m : {Model{kProfile300, 118}, Model{kProfile203, 80}, Model{kProfile600, 236}}) {
+    SCOPED_TRACE(m.profile.dpi);
+    for (int mm = -32768; mm <= 32767; ++mm) {
+      const int exact = mm >= 0 ? mm * m.tenths / 10 : -(-mm * m.tenths / 10);
+      ASSERT_EQ(mm_to_dots(m.profile, static_cast<int16_t>(mm)), exact) << mm << " mm";
+    }
   }
+}
+
+TEST(Models, EachResolutionFindsItsProfile)
+{
+  EXPECT_EQ(find_model(300), &kProfile300);
+  EXPECT_EQ(find_model(203), &kProfile203);
+  EXPECT_EQ(find_model(600), &kProfile600);
+  for (int dpi : {0, 200, 301, 599, -600})
+    EXPECT_EQ(find_model(dpi), nullptr) << dpi;
 }
 #endif
 

@@ -185,6 +185,7 @@ TEST_F(Passthrough, SendsEveryJobUnchangedOncePerCopy)
   const std::vector<ZplJob> jobs = {
       {"300 dpi filter", labels_from_filter(FILTER_300, {noise_page(64, 20, 1), noise_page(40, 9, 2)}, dir), 2},
       {"203 dpi filter", labels_from_filter(FILTER_203, {noise_page(64, 20, 1), noise_page(40, 9, 2)}, dir), 2},
+      {"600 dpi filter", labels_from_filter(FILTER_600, {noise_page(64, 20, 1), noise_page(40, 9, 2)}, dir), 2},
       {"darkness first", "~SD15\r\n^XA^FO10,10^A0N,30,30^FDShip to^FS^XZ\r\n", 1},
       {"white space first", " \r\n\t^XA^FDa^FS^XZ\n^XA^FDb^FS^XZ\n", 2},
       {"ZebraDesigner", "CT~~CD,~CC^~CT~\r\n^XA~TA000~JSN^LT0^MNW^XZ\r\n^XA^FDx^FS^PQ1,0,1,Y^XZ\r\n", 2},

@@ -1,6 +1,6 @@
 # The fast packing against a plain reference loop, once per model so that
 # Gray2Bytes is also checked with each program's own threshold.
-foreach(model 300 203)
+foreach(model IN LISTS ZPL_MODELS)
   zpl_model_tests(pack_reference_${model} ${model} pack_reference_test.cpp)
   gtest_discover_tests(pack_reference_${model} TEST_PREFIX "${model}dpi.")
 endforeach()

@@ -205,9 +205,13 @@ TEST_F(PreviewFault, NothingOrOnlyDebrisIsNotSound)
 
   result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/missing.zpl"}, dir);
   EXPECT_EQ(result.status, 2);
-  result = run_program(ZPLPREVIEW, {ZPLPREVIEW, "--dpi", "600", dir + "/tail.zpl"}, dir);
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.err.rfind("usage: zplpreview", 0), 0u) << result.err;
+  // Only the resolutions of the models: no millimetres from a guessed one.
+  for (const char* dpi : {"400", "0300", "300x", ""}) {
+    SCOPED_TRACE(dpi);
+    result = run_program(ZPLPREVIEW, {ZPLPREVIEW, "--dpi", dpi, dir + "/tail.zpl"}, dir);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "usage: zplpreview [--dpi 300|203|600] [--png PREFIX] [FILE|-]\n");
+  }
 }
 
 // Every cut of two labels and a set of single-byte changes at every

@@ -9,14 +9,19 @@
 namespace {
 
 struct Model {
+  const char* name;
   const char* program;
+  const char* dpi;  // as zplpreview --dpi takes it
   int threshold;
   int dottedLine;  // the prefix byte the model writes by default, -1 for none
   int width, length;  // the default 60 x 40 mm label in dots
   const char* millimetres;
+  int width51, length25;  // a 2.00x1.00in label, 51 x 25 mm, in dots
 };
-constexpr Model k300{FILTER_300, 155, 0, 708, 472, "(60.0x40.0 mm)"};
-constexpr Model k203{FILTER_203, 156, -1, 480, 320, "(60.0x40.0 mm)"};
+constexpr Model k300{"300dpi", FILTER_300, "300", 155, 0, 708, 472, "(60.0x40.0 mm)", 601, 295};
+constexpr Model k203{"203dpi", FILTER_203, "203", 156, -1, 480, 320, "(60.0x40.0 mm)", 408, 200};
+constexpr Model k600{"600dpi", FILTER_600, "600", 155, -1, 1416, 944, "(60.0x40.0 mm)", 1203, 590};
+void PrintTo(const Model& m, std::ostream* os) { *os << m.name; }
 
 class PreviewRoundTrip : public ::testing::TestWithParam<Model> {
 protected:
@@ -85,7 +90,7 @@ TEST_P(PreviewRoundTrip, EveryDotComesBackAndIsDrawnWhereTheLabelSays)
     EXPECT_EQ(g.dots, pack_reference(pages[i], m.threshold));
   }
 
-  const ProcessResult result = preview(labels, {"--dpi", m.dottedLine < 0 ? "203" : "300"});
+  const ProcessResult result = preview(labels, {"--dpi", m.dpi});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
   const Graphic& first = stream.labels[0].graphics[0];
@@ -158,20 +163,20 @@ TEST_P(PreviewRoundTrip, LabelSizeAndDottedLineFromTheJob)
   ASSERT_TRUE(stream_sound(stream));
   ASSERT_EQ(stream.labels.size(), 1u);
   // 51 x 25 mm.
-  EXPECT_EQ(stream.labels[0].width, m.dottedLine < 0 ? 408 : 601);
-  EXPECT_EQ(stream.labels[0].length, m.dottedLine < 0 ? 200 : 295);
+  EXPECT_EQ(stream.labels[0].width, m.width51);
+  EXPECT_EQ(stream.labels[0].length, m.length25);
   EXPECT_EQ(stream.labels[0].dottedLine, m.dottedLine < 0 ? -1 : 1);
 
   // The same from standard input, without pictures.
   ASSERT_TRUE(write_file(dir + "/job.zpl", labels));
   const ProcessResult result = run_program(ZPLPREVIEW, {ZPLPREVIEW}, dir, dir + "/job.zpl");
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out.rfind(m.dottedLine < 0 ? "label 1: 408x200 dots, " : "label 1: 601x295 dots, ", 0), 0u)
-      << result.out;
+  const std::string size = "label 1: " + std::to_string(m.width51) + "x" + std::to_string(m.length25) + " dots, ";
+  EXPECT_EQ(result.out.rfind(size, 0), 0u) << result.out;
   EXPECT_EQ(result.out.find("dotted line on") != std::string::npos, m.dottedLine >= 0) << result.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, PreviewRoundTrip, ::testing::Values(k300, k203),
-                         [](const auto& info) { return info.param.dottedLine < 0 ? "203dpi" : "300dpi"; });
+INSTANTIATE_TEST_SUITE_P(EveryModel, PreviewRoundTrip, ::testing::Values(k300, k203, k600),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

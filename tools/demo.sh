@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds into build/, and prints the
 # bundled 4 x 6 in shipping label (samples/shipping-label.pdf) through CUPS's
-# own chain (pdftopdf, gstoraster) into both filters, as a queue with our PPD
+# own chain (pdftopdf, gstoraster) into every model's filter, as a queue with our PPD
 # would. Writes the ZPL of each model, and PNG previews when the preview tool
 # is built, into the folder given as the first argument (default out/).
 # Extra arguments are job options passed on, e.g. -o Darkness=20.
@@ -20,6 +20,8 @@ out=$(cd "$out" && pwd)
 bash tools/deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
+# The models are those the build made a PPD for (ZPL_MODELS in CMake).
+models=$(cd "$build/ppd" && ls zplfilter-*.ppd | sed 's/^zplfilter-\(.*\)\.ppd$/\1/')
 
 # cupsfilter finds filters only in its ServerBin: a private one that holds
 # CUPS's filters and ours, so nothing has to be installed to run the chain.
@@ -29,7 +31,7 @@ mkdir -p "$work/serverbin/filter"
 for f in /usr/lib/cups/filter/*; do
   ln -s "$f" "$work/serverbin/filter/"
 done
-for model in 300 203; do
+for model in $models; do
   rm -f "$work/serverbin/filter/zplfilter-$model"
   install -m 0755 "$build/zplfilter-$model" "$work/serverbin/filter/zplfilter-$model"
 done
@@ -37,7 +39,7 @@ done
 install -m 0755 "$build/zplpass" "$work/serverbin/filter/zplpass"
 printf 'ServerBin %s/serverbin\n' "$work" > "$work/cups-files.conf"
 
-for model in 300 203; do
+for model in $models; do
   zpl="$out/shipping-label-$model.zpl"
   cupsfilter -c "$work/cups-files.conf" -e -p "$build/ppd/zplfilter-$model.ppd" -m printer/foo "$@" \
     "$root/samples/shipping-label.pdf" > "$zpl" 2> "$out/cupsfilter-$model.log" || {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, the demo and the tests need,
+# Installs the Debian 12 packages that building, packaging (dpkg-dev for
+# dpkg-shlibdeps, file, lintian), the demo and the tests need,
 # when any of them is missing. Needs root (or sudo) only when it installs.
 set -euo pipefail
 
@@ -8,6 +9,7 @@ packages=(
   libcups2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev libpappl-dev
   cups cups-client cups-daemon cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils
   clang libclang-rt-14-dev valgrind time
+  dpkg-dev file lintian
 )
 
 missing=()

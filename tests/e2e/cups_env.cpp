@@ -72,6 +72,14 @@ void end_process(pid_t pid)
 
 }  // namespace
 
+FilterPrograms test_filters()
+{
+  return {{"zplfilter-300", FILTER_300},
+          {"zplfilter-203", FILTER_203},
+          {"zplfilter-600", FILTER_600},
+          {"zplpass", ZPLPASS}};
+}
+
 bool make_public_dir(const std::string& path)
 {
   std::error_code ec;
@@ -106,12 +114,11 @@ std::string make_server_bin(const std::string& root, const FilterPrograms& progr
     return {};
   }
   // An installed copy of ours, if any, must not be the one that runs.
-  for (const char* name : {"zplfilter-300", "zplfilter-203", "zplpass"})
-    fs::remove(bin / "filter" / name, ec);
-  if (!install_program(programs.zpl300, bin / "filter" / "zplfilter-300") ||
-      !install_program(programs.zpl203, bin / "filter" / "zplfilter-203") ||
-      !install_program(programs.pass, bin / "filter" / "zplpass"))
-    return {};
+  for (const FilterProgram& program : programs) {
+    fs::remove(bin / "filter" / program.name, ec);
+    if (!install_program(program.path, bin / "filter" / program.name))
+      return {};
+  }
   return bin.string();
 }
 
@@ -327,4 +334,39 @@ std::string cupsd_log_tail(const PrivateCupsd& daemon)
   const std::string log = read_file(daemon.root + "/log/error_log");
   const size_t keep = 6000;
   return "--- cupsd error_log (end) ---\n" + (log.size() > keep ? log.substr(log.size() - keep) : log);
+}
+
+std::string print_file(const PrivateCupsd& daemon, const std::string& queue, const std::string& file,
+                       const std::vector<std::string>& options, int copies)
+{
+  std::vector<std::string> args{"-h", daemon.server, "-d", queue, "-n", std::to_string(copies)};
+  for (const std::string& option : options)
+    args.insert(args.end(), {"-o", option});
+  args.push_back(file);
+  const ProcessResult result = run_tool("lp", args, daemon.root);
+  // "request id is labels-300dpi-1 (1 file(s))"
+  const size_t idStart = result.out.find(queue + "-");
+  if (result.status != 0 || idStart == std::string::npos) {
+    ADD_FAILURE() << "lp failed: " << result.out << result.err;
+    return {};
+  }
+  return result.out.substr(idStart, result.out.find(' ', idStart) - idStart);
+}
+
+bool wait_for_job(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId)
+{
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (std::chrono::steady_clock::now() < deadline) {
+    const ProcessResult done = run_tool("lpstat", {"-h", daemon.server, "-W", "completed", "-o", queue}, daemon.root);
+    if (done.out.find(jobId + " ") != std::string::npos)
+      return true;
+    const ProcessResult state = run_tool("lpstat", {"-h", daemon.server, "-p", queue}, daemon.root);
+    if (state.out.find("disabled") != std::string::npos) {
+      ADD_FAILURE() << "queue stopped: " << state.out << cupsd_log_tail(daemon);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  }
+  ADD_FAILURE() << "job " << jobId << " did not complete\n" << cupsd_log_tail(daemon);
+  return false;
 }

@@ -12,12 +12,17 @@
 
 #include "support.h"
 
-// The programs a private CUPS runs for the two models, and for ZPL jobs.
-struct FilterPrograms {
-  std::string zpl300;
-  std::string zpl203;
-  std::string pass;
+// One of our programs for a private CUPS: its installed name and the file
+// built for the tests.
+struct FilterProgram {
+  std::string name;  // "zplfilter-300"
+  std::string path;
 };
+using FilterPrograms = std::vector<FilterProgram>;
+
+// The filter of every model and the ZPL pass-through, as the tests build
+// them.
+FilterPrograms test_filters();
 
 // Makes root/serverbin: filter/ links every CUPS filter and holds copies of
 // ours under their installed names; the other program folders are links to
@@ -87,3 +92,12 @@ ProcessResult run_tool(const std::string& tool, const std::vector<std::string>& 
 
 // The last lines of the daemon's error log, for failure messages.
 std::string cupsd_log_tail(const PrivateCupsd& daemon);
+
+// Sends a file to a queue with lp and the given "-o" options and copies;
+// returns the job id ("labels-300dpi-1"), or "" after reporting a failure.
+std::string print_file(const PrivateCupsd& daemon, const std::string& queue, const std::string& file,
+                       const std::vector<std::string>& options = {}, int copies = 1);
+
+// Waits until the job is completed; fails (with the daemon's log) if the
+// queue stops or the job takes more than two minutes.
+bool wait_for_job(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId);

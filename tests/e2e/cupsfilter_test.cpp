@@ -22,14 +22,16 @@ struct Model {
   int dpi;
   int threshold;
   bool header;
+  int tenthDotsPerMm;  // dots per 10 mm
 };
-constexpr Model k300{"300dpi", PPD_300, 300, 155, true};
-constexpr Model k203{"203dpi", PPD_203, 203, 156, false};
+constexpr Model k300{"300dpi", PPD_300, 300, 155, true, 118};
+constexpr Model k203{"203dpi", PPD_203, 203, 156, false, 80};
+constexpr Model k600{"600dpi", PPD_600, 600, 155, false, 236};
 
 // Millimetres to printer dots as each model counts them.
 int dots(const Model& model, int mm)
 {
-  return model.dpi == 300 ? static_cast<int>(mm * 11.8) : mm * 8;
+  return mm * model.tenthDotsPerMm / 10;
 }
 
 struct Job {
@@ -71,7 +73,7 @@ protected:
   {
     root = make_temp_dir();
     // CUPS's types and conversions with ours added, as installed.
-    filesConf = make_cupsfilter_conf(root, {FILTER_300, FILTER_203, ZPLPASS}, MIME_SOURCE_DIR);
+    filesConf = make_cupsfilter_conf(root, test_filters(), MIME_SOURCE_DIR);
   }
   static void TearDownTestSuite() { remove_tree(root); }
 
@@ -151,8 +153,8 @@ TEST_P(CupsChain, EveryLabelHoldsTheRasterCupsMade)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, CupsChain,
-                         ::testing::Combine(::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, CupsChain,
+                         ::testing::Combine(::testing::Values(k300, k203, k600),
                                             ::testing::Values(kDefaults, kOptions, kCustom)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
@@ -235,8 +237,8 @@ TEST_P(BarWidths, AreTheDrawnDotsPlusTheFillRulesGrowth)
   EXPECT_EQ(dark_runs(pages[0], static_cast<uint32_t>((432 - 200) * model.dpi / 72)), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, BarWidths,
-                         ::testing::Combine(::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, BarWidths,
+                         ::testing::Combine(::testing::Values(k300, k203, k600),
                                             ::testing::Values(kPpdDefault, kAnyPartOfPixel)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;

@@ -27,6 +27,7 @@ struct Model {
 };
 constexpr Model k300{"300dpi", PPD_300, 300};
 constexpr Model k203{"203dpi", PPD_203, 203};
+constexpr Model k600{"600dpi", PPD_600, 600};
 void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
 
 struct PpdCloser {
@@ -169,7 +170,7 @@ TEST_P(Ppd, FilterTakesItsDefaults)
   EXPECT_EQ(doc.halftone, Halftone::kAuto);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, Ppd, ::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, Ppd, ::testing::Values(k300, k203, k600),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

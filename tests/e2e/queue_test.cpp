@@ -29,28 +29,9 @@ struct Model {
 };
 constexpr Model k300{"300dpi", PPD_300, FILTER_300, 300, true, 1203, 1793};
 constexpr Model k203{"203dpi", PPD_203, FILTER_203, 203, false, 816, 1216};
+constexpr Model k600{"600dpi", PPD_600, FILTER_600, 600, false, 2407, 3587};
 
 void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
-
-// Waits until the job is completed; fails (with the daemon's log) if the
-// queue stops or the job takes more than two minutes.
-bool wait_for_job(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId)
-{
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const ProcessResult done = run_tool("lpstat", {"-h", daemon.server, "-W", "completed", "-o", queue}, daemon.root);
-    if (done.out.find(jobId + " ") != std::string::npos)
-      return true;
-    const ProcessResult state = run_tool("lpstat", {"-h", daemon.server, "-p", queue}, daemon.root);
-    if (state.out.find("disabled") != std::string::npos) {
-      ADD_FAILURE() << "queue stopped: " << state.out << cupsd_log_tail(daemon);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
-  ADD_FAILURE() << "job " << jobId << " did not complete\n" << cupsd_log_tail(daemon);
-  return false;
-}
 
 // The job number of an lp answer ("request id is labels-300dpi-1 (1 file(s))"),
 // or "" when it holds none.
@@ -153,7 +134,7 @@ protected:
       GTEST_SKIP() << "a private cupsd runs its filters as lp only when started as root";
     root = make_temp_dir();
     ASSERT_TRUE(make_public_dir(root));
-    serverBin = make_server_bin(root, {FILTER_300, FILTER_203, ZPLPASS});
+    serverBin = make_server_bin(root, test_filters());
     ASSERT_FALSE(serverBin.empty());
     // Our MIME rules from the source tree, as an install puts them beside CUPS's.
     dataDir = make_data_dir(root, MIME_SOURCE_DIR);
@@ -290,7 +271,7 @@ TEST_P(Queue, ZplFilesPassUnchanged)
   EXPECT_EQ(read_file(output), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, Queue, ::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, Queue, ::testing::Values(k300, k203, k600),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class CancelledQueueJob : public Queue {};
@@ -337,9 +318,9 @@ INSTANTIATE_TEST_SUITE_P(OneModel, CancelledQueueJob, ::testing::Values(k300),
 
 // cmake --install into a staging folder: the filters land in CUPS's filter
 // folder, the MIME files in its data folder and the PPDs where the driver
-// list finds them, so an administrator can pick either model by name, and
-// a ZPL file prints through what was installed.
-TEST(Install, DriverListShowsBothModels)
+// list finds them, so an administrator can pick any model by name, and a
+// ZPL file prints through what was installed.
+TEST(Install, DriverListShowsEveryModel)
 {
   if (geteuid() != 0)
     GTEST_SKIP() << "a private cupsd runs its filters as lp only when started as root";
@@ -350,9 +331,8 @@ TEST(Install, DriverListShowsBothModels)
   ProcessResult result = run_program(CMAKE_COMMAND, {CMAKE_COMMAND, "--install", BINARY_DIR}, root, {},
                                      {"DESTDIR=" + stage});
   ASSERT_EQ(result.status, 0) << result.out << result.err;
-  EXPECT_TRUE(fs::exists(stage + FILTER_DIR "/zplfilter-300"));
-  EXPECT_TRUE(fs::exists(stage + FILTER_DIR "/zplfilter-203"));
-  ASSERT_TRUE(fs::exists(stage + FILTER_DIR "/zplpass"));
+  for (const FilterProgram& program : test_filters())
+    ASSERT_TRUE(fs::exists(stage + FILTER_DIR "/" + program.name)) << program.name;
   const std::string mimeDir = stage + MIME_DIR;
   EXPECT_TRUE(fs::exists(mimeDir + "/zplfilter.types"));
   EXPECT_TRUE(fs::exists(mimeDir + "/zplfilter.convs"));
@@ -360,21 +340,27 @@ TEST(Install, DriverListShowsBothModels)
   EXPECT_FALSE(fs::exists(mimeDir + "/mime.types"));
   EXPECT_FALSE(fs::exists(mimeDir + "/mime.convs"));
   const std::string ppdDir = stage + PPD_INSTALL_DIR;
-  ASSERT_TRUE(fs::exists(ppdDir + "/zplfilter-300.ppd"));
-  ASSERT_TRUE(fs::exists(ppdDir + "/zplfilter-203.ppd"));
+  for (const Model& model : {k300, k203, k600})
+    ASSERT_TRUE(fs::exists(ppdDir + "/zplfilter-" + std::to_string(model.dpi) + ".ppd")) << model.name;
 
   {
     PrivateCupsd daemon;
-    const std::string serverBin = make_server_bin(root, {FILTER_300, FILTER_203, stage + FILTER_DIR "/zplpass"});
+    // The pass-through as installed; the filters as the tests build them.
+    FilterPrograms programs = test_filters();
+    for (FilterProgram& program : programs)
+      if (program.name == "zplpass")
+        program.path = stage + FILTER_DIR "/zplpass";
+    const std::string serverBin = make_server_bin(root, programs);
     const std::string dataDir = make_data_dir(root, mimeDir, ppdDir);
     ASSERT_FALSE(serverBin.empty() || dataDir.empty());
     ASSERT_TRUE(start_cupsd(daemon, root, serverBin, dataDir));
     result = run_tool("lpinfo", {"-h", daemon.server, "-m"}, root);
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("zplfilter/zplfilter-300.ppd Generic ZPL Label Printer 300dpi"), std::string::npos)
-        << result.out;
-    EXPECT_NE(result.out.find("zplfilter/zplfilter-203.ppd Generic ZPL Label Printer 203dpi"), std::string::npos)
-        << result.out;
+    for (const char* dpi : {"300", "203", "600"})
+      EXPECT_NE(result.out.find(std::string("zplfilter/zplfilter-") + dpi + ".ppd Generic ZPL Label Printer " + dpi +
+                                "dpi, zplfilter"),
+                std::string::npos)
+          << result.out;
     // Adding a queue by the listed name, as lpadmin -m or the web page does.
     const std::string output = root + "/out/by-name.zpl";
     result = run_tool("lpadmin", {"-h", daemon.server, "-p", "by-name", "-E", "-v", "file://" + output, "-m",

@@ -20,6 +20,7 @@ struct Model {
 };
 constexpr Model k300{"300dpi", PPD_300, FILTER_300, "zplfilter-300"};
 constexpr Model k203{"203dpi", PPD_203, FILTER_203, "zplfilter-203"};
+constexpr Model k600{"600dpi", PPD_600, FILTER_600, "zplfilter-600"};
 void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
 
 // Number of lines of text that start with prefix.
@@ -37,7 +38,7 @@ protected:
   static void SetUpTestSuite()
   {
     root = make_temp_dir();
-    filesConf = make_cupsfilter_conf(root, {FILTER_300, FILTER_203, ZPLPASS}, MIME_SOURCE_DIR);
+    filesConf = make_cupsfilter_conf(root, test_filters(), MIME_SOURCE_DIR);
   }
   static void TearDownTestSuite() { remove_tree(root); }
 
@@ -173,7 +174,7 @@ TEST_P(ZplJobs, MisnamedFileNeverReachesThePrinter)
 TEST(ZplElsewhere, OtherPrintersStillTakeItAsText)
 {
   const TempRoot temp{make_temp_dir()};
-  const std::string conf = make_cupsfilter_conf(temp.path, {FILTER_300, FILTER_203, ZPLPASS}, MIME_SOURCE_DIR);
+  const std::string conf = make_cupsfilter_conf(temp.path, test_filters(), MIME_SOURCE_DIR);
   ASSERT_FALSE(conf.empty());
   ASSERT_TRUE(write_file(temp.path + "/label.zpl", "^XA^FDx^FS^XZ\r\n"));
   const ProcessResult result =
@@ -182,7 +183,7 @@ TEST(ZplElsewhere, OtherPrintersStillTakeItAsText)
   EXPECT_EQ(result.out, "texttopdf\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(BothModels, ZplJobs, ::testing::Values(k300, k203),
+INSTANTIATE_TEST_SUITE_P(EveryModel, ZplJobs, ::testing::Values(k300, k203, k600),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
