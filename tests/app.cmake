@@ -19,6 +19,7 @@ zpl_filter_tests(app_e2e_tests
 target_include_directories(app_e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e ${PROJECT_SOURCE_DIR})
 target_compile_definitions(app_e2e_tests PRIVATE
   PRINTER_APP="$<TARGET_FILE:zpl-printer-app>"
+  ZPLPASS="$<TARGET_FILE:zplpass>"
   PRINT_JOB_TEST="${CMAKE_CURRENT_SOURCE_DIR}/app/print-job.test"
   SAMPLE_PS="${PROJECT_SOURCE_DIR}/samples/shipping-label.ps"
   LSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/app/lsan.supp"

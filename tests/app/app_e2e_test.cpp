@@ -24,7 +24,7 @@ struct Model {
   int dpi;
   const char* filter;
 };
-const Model kModelsWithFilters[] = {{203, FILTER_203}, {300, FILTER_300}};
+const Model kModelsWithFilters[] = {{203, FILTER_203}, {300, FILTER_300}, {600, FILTER_600}};
 
 std::string printer_name(const Model& model) { return "p" + std::to_string(model.dpi); }
 
