@@ -6,7 +6,7 @@ zpl_filter_tests(preview_tests
   preview_roundtrip_test.cpp
   offsets_test.cpp
   preview_fault_test.cpp)
-target_link_libraries(preview_tests PRIVATE zplpreview_core)
+target_link_libraries(preview_tests PRIVATE zplread)
 target_compile_definitions(preview_tests PRIVATE ZPLPREVIEW="$<TARGET_FILE:zplpreview>")
 add_dependencies(preview_tests zplpreview)
 gtest_discover_tests(preview_tests)

@@ -2,8 +2,8 @@
 // label, the status is not 0, and nothing crashes or reads out of bounds.
 #include <gtest/gtest.h>
 
-#include "preview/render.h"
-#include "preview/zpl_parse.h"
+#include "zplread/render.h"
+#include "zplread/zpl_parse.h"
 #include "preview_helpers.h"
 
 namespace {

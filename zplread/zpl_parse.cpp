@@ -1,8 +1,8 @@
-#include "preview/zpl_parse.h"
+#include "zplread/zpl_parse.h"
 
 #include <cctype>
 
-#include "preview/text.h"
+#include "zplread/text.h"
 
 namespace {
 
