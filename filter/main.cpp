@@ -12,6 +12,7 @@
 #include "filter/model.h"
 #include "raster/raster.h"
 #include "settings/settings.h"
+#include "status/cups_status.h"
 
 namespace {
 
@@ -57,6 +58,13 @@ void build_settings(LabelDoc* doc, char* argv[])
   WriteLog("setting Darkness:%d", doc->darkness);
 }
 
+// Between labels: takes whatever part of the printer's status reply has
+// come back by now, without waiting.
+void collect_status(void* session)
+{
+  status_collect(*static_cast<StatusSession*>(session));
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -85,7 +93,16 @@ int main(int argc, char* argv[])
 
     if (input) {
       WriteLog("cups_file is not null");
-      status = print_bitmap(&doc, g_model, input.get(), &g_cancelled);
+      // The query goes ahead of the first label and its reply is taken
+      // between labels and after the last: the labels never wait for it.
+      StatusSession printerStatus;
+      if (doc.statusQuery == StatusQuery::kAuto)
+        status_ask(printerStatus, stdout);
+      if (printerStatus.asked)
+        WriteLog("asked the printer for its status");
+      status = print_bitmap(&doc, g_model, input.get(), &g_cancelled, {collect_status, &printerStatus});
+      if (status == 0)
+        status_finish(printerStatus, &g_cancelled);
     }
   }
 

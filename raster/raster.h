@@ -50,13 +50,20 @@ using CancelFlag = const volatile std::sig_atomic_t*;
 bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage& page, FILE* out,
                       CommandScratch& scratch, CancelFlag cancelled = nullptr);
 
+// What a front end does between labels: called after each label has been
+// sent whole, before the next page is read.
+struct LabelHook {
+  void (*call)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
 // Reads every page of the raster stream on input and writes its label to
 // standard output, with a "PAGE:" line for CUPS on standard error. Once
 // cancelled, the label being written is finished and nothing more is read.
 // Returns 0, or 1 when standard output can't take a label (an "ERROR:" line
 // says why).
 int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* input,
-                 CancelFlag cancelled = nullptr);
+                 CancelFlag cancelled = nullptr, LabelHook afterLabel = {});
 
 // Packs rows of 8 * bytesPerRow grey pixels into 1-bit rows of bytesPerRow
 // bytes, leftmost pixel in the most significant bit. Pixels darker than

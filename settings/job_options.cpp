@@ -34,10 +34,20 @@ void apply_page_size(LabelDoc* doc, const char* value)
     lookup_page_size(doc, value);
 }
 
-enum Option { kDarkness, kPrintSpeed, kHorizontal, kVertical, kDottedLine, kPageSize, kHalftone, kOptionCount };
+enum Option {
+  kDarkness,
+  kPrintSpeed,
+  kHorizontal,
+  kVertical,
+  kDottedLine,
+  kPageSize,
+  kHalftone,
+  kStatusQuery,
+  kOptionCount
+};
 
 constexpr const char* kOptionNames[kOptionCount] = {
-    "Darkness", "PrintSpeed", "Horizontal", "Vertical", "DottedLine", "PageSize", "Halftone",
+    "Darkness", "PrintSpeed", "Horizontal", "Vertical", "DottedLine", "PageSize", "Halftone", "StatusQuery",
 };
 
 void apply_option(LabelDoc* doc, Option option, const char* value)
@@ -55,6 +65,7 @@ void apply_option(LabelDoc* doc, Option option, const char* value)
   // An unknown choice keeps the PPD's or the built-in mode, as an unknown
   // size keeps the size.
   case kHalftone: parse_halftone(value, &doc->halftone); break;
+  case kStatusQuery: parse_status_query(value, &doc->statusQuery); break;
   case kOptionCount: break;
   }
 }
@@ -73,6 +84,8 @@ void set_pstops_options(LabelDoc* doc, char* argv[], int num_options, cups_optio
   doc->printSpeed = 4;
   doc->darkness = 7;
   doc->dottedLine = 0;
+  // A backend without a back-channel says so, and then nothing is asked.
+  doc->statusQuery = StatusQuery::kAuto;
 
   set_pstops_with_ppd(doc);
 

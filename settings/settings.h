@@ -11,6 +11,10 @@
 // where the art is grey while sharp art keeps the threshold.
 enum class Halftone : int16_t { kThreshold = 0, kAuto, kPhoto };
 
+// Whether the filter asks the printer for its status over the backend's
+// back-channel (when the backend has one), or never.
+enum class StatusQuery : int16_t { kAuto = 0, kOff };
+
 struct LabelDoc {
   int32_t jobId;
   const char* user;   // borrowed from argv
@@ -26,6 +30,7 @@ struct LabelDoc {
   int16_t horizontal;  // offsets in printer dots as given; raster/offsets.h
   int16_t vertical;    // turns them into the field origin and a crop
   Halftone halftone;
+  StatusQuery statusQuery;
 };
 
 struct PageEntry {
@@ -69,6 +74,10 @@ void set_pstops_options(LabelDoc* doc, char* argv[], int num_options, cups_optio
 // Reads a Halftone choice ("Threshold", "Auto", "Photo"); false for any other
 // text, which leaves *mode as it was.
 bool parse_halftone(const char* text, Halftone* mode);
+
+// Reads a StatusQuery choice ("Auto", "Off"); false for any other text,
+// which leaves *query as it was.
+bool parse_status_query(const char* text, StatusQuery* query);
 
 // Keeps the low 16 bits, two's complement, as every settings field does.
 int16_t low16(int32_t value);
