@@ -41,9 +41,10 @@ target_compile_definitions(e2e_tests PRIVATE
   FILTER_DIR="${ZPL_FILTER_DIR}"
   PPD_INSTALL_DIR="${e2e_ppd_install_dir}"
   ZPLPASS="$<TARGET_FILE:zplpass>"
+  ZPLCOMMAND="$<TARGET_FILE:zplcommand>"
   MIME_SOURCE_DIR="${PROJECT_SOURCE_DIR}/passthrough"
   MIME_DIR="${ZPL_MIME_DIR}")
-add_dependencies(e2e_tests zplfilter-ppds zplpass)
+add_dependencies(e2e_tests zplfilter-ppds zplpass zplcommand)
 # Each case starts Ghostscript or a scheduler: well under a minute each, but
 # give a loaded machine room. RUN_SERIAL keeps two schedulers from competing.
 gtest_discover_tests(e2e_tests

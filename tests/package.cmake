@@ -37,8 +37,9 @@ target_compile_definitions(package_tests PRIVATE
   CUPS_SERVERBIN="${ZPL_CUPS_SERVERBIN}"
   CUPS_DATADIR="${ZPL_CUPS_DATADIR}"
   MIME_DIR="${ZPL_MIME_DIR}"
-  ZPLPASS="$<TARGET_FILE:zplpass>")
-add_dependencies(package_tests zplpass)
+  ZPLPASS="$<TARGET_FILE:zplpass>"
+  ZPLCOMMAND="$<TARGET_FILE:zplcommand>")
+add_dependencies(package_tests zplpass zplcommand)
 # The install case changes the system: nothing else runs beside it, and
 # apt may wait for the package database first.
 gtest_discover_tests(package_tests

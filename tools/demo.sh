@@ -35,8 +35,9 @@ for model in $models; do
   rm -f "$work/serverbin/filter/zplfilter-$model"
   install -m 0755 "$build/zplfilter-$model" "$work/serverbin/filter/zplfilter-$model"
 done
-# The PPDs name the ZPL pass-through too; cupsfilter checks it is there.
-install -m 0755 "$build/zplpass" "$work/serverbin/filter/zplpass"
+# The PPDs name the ZPL pass-through and the command filter too; cupsfilter
+# checks they are there.
+install -m 0755 "$build/zplpass" "$build/zplcommand" "$work/serverbin/filter/"
 printf 'ServerBin %s/serverbin\n' "$work" > "$work/cups-files.conf"
 
 for model in $models; do

@@ -77,7 +77,8 @@ FilterPrograms test_filters()
   return {{"zplfilter-300", FILTER_300},
           {"zplfilter-203", FILTER_203},
           {"zplfilter-600", FILTER_600},
-          {"zplpass", ZPLPASS}};
+          {"zplpass", ZPLPASS},
+          {"zplcommand", ZPLCOMMAND}};
 }
 
 bool make_public_dir(const std::string& path)

@@ -20,8 +20,8 @@ struct FilterProgram {
 };
 using FilterPrograms = std::vector<FilterProgram>;
 
-// The filter of every model and the ZPL pass-through, as the tests build
-// them.
+// The filter of every model, the ZPL pass-through and the command filter,
+// as the tests build them.
 FilterPrograms test_filters();
 
 // Makes root/serverbin: filter/ links every CUPS filter and holds copies of

@@ -145,9 +145,10 @@ TEST(Package, HoldsExactlyWhatTheInstallPutsInPlace)
     EXPECT_EQ(packaged.count(FILTER_DIR "/zplfilter-" + model.dpi), 1u) << model.dpi;
     EXPECT_EQ(packaged.count(PACKAGE_PPD_DIR "/zplfilter-" + model.dpi + ".ppd"), 1u) << model.dpi;
   }
-  for (const char* file : {"/usr/bin/zplpreview", FILTER_DIR "/zplpass", MIME_DIR "/zplfilter.types",
-                           MIME_DIR "/zplfilter.convs", DOC_DIR "/copyright", DOC_DIR "/changelog.gz",
-                           DOC_DIR "/README.md"})
+  for (const char* file : {"/usr/bin/zplpreview", "/usr/bin/zpl-virtual-printer", FILTER_DIR "/zplpass",
+                           FILTER_DIR "/zplcommand", MIME_DIR "/zplfilter.types", MIME_DIR "/zplfilter.convs",
+                           "/usr/share/man/man1/zpl-virtual-printer.1.gz", DOC_DIR "/copyright",
+                           DOC_DIR "/changelog.gz", DOC_DIR "/README.md"})
     EXPECT_EQ(packaged.count(file), 1u) << file;
 }
 
