@@ -15,6 +15,7 @@
 
 #include "app/job_settings.h"
 #include "app/models.h"
+#include "app/printer_status.h"
 #include "app/raw_zpl.h"
 #include "raster/raster.h"
 
@@ -27,6 +28,7 @@ struct JobState {
   RasterPage page;
   uint32_t lineBytes = 0;  // grey bytes taken from each line
   CommandScratch scratch = {};
+  JobStatus status;
 };
 
 JobState* job_state(pappl_job_t* job)
@@ -36,10 +38,10 @@ JobState* job_state(pappl_job_t* job)
 
 // --- raster jobs ---
 
-bool start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+bool start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 {
   const char* driver = papplPrinterGetDriverName(papplJobGetPrinter(job));
-  const ModelProfile* model = model_for_driver(driver);
+  const ModelProfile* model = printer_model(papplJobGetPrinter(job));
   if (!model) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No label printer model for driver '%s'.", driver ? driver : "");
     return false;
@@ -50,6 +52,10 @@ bool start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     return false;
   }
   state->model = model;
+  if (!status_job_start(job, device, state->status)) {
+    delete state;
+    return false;
+  }
   papplJobSetData(job, state);
   return true;
 }
@@ -119,17 +125,21 @@ bool end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, uns
     return true;
   }
   if (!send_label(*state, device)) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to send the label of page %u.", page);
+    if (!papplJobIsCanceled(job))
+      papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to send the label of page %u.", page);
+    status_job_failed(job, device, state->status);
     return false;
   }
   return true;
 }
 
-bool end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+bool end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 {
-  delete job_state(job);
+  JobState* state = job_state(job);
+  const bool whole = !state || status_job_end(job, device, state->status);
+  delete state;
   papplJobSetData(job, nullptr);
-  return true;
+  return whole;
 }
 
 // --- printer-ready ZPL ---
@@ -157,13 +167,20 @@ bool print_raw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the job file: %s", std::strerror(errno));
     return false;
   }
+  JobStatus status;
+  if (!status_job_start(job, device, status)) {
+    close(fd);
+    return false;
+  }
   RawTarget target{job, device};
   const bool copied = copy_zpl_stream(fd, RawSink{&target, raw_write, raw_cancelled});
   close(fd);
   papplDeviceFlush(device);
-  if (!copied)
+  if (!copied && !papplJobIsCanceled(job)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to send the job to the printer.");
-  return copied;
+    status_job_failed(job, device, status);
+  }
+  return status_job_end(job, device, status) && copied;
 }
 
 // --- what each printer offers ---
@@ -275,6 +292,10 @@ bool zpl_driver_callback(pappl_system_t* system, const char* driverName, const c
   const ModelProfile* model = model_for_driver(driverName);
   if (!model) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "No label printer driver named '%s'.", driverName ? driverName : "");
+    return false;
+  }
+  if (!attach_printer_watch(data, *model)) {
+    papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to allocate memory for the printer.");
     return false;
   }
   set_callbacks(data);

@@ -2,7 +2,7 @@
 // printers, built on PAPPL and the filters' core.
 //
 //   zpl-printer-app server -o server-port=8631 -o log-file=-
-//   zpl-printer-app add -d labels -v socket://printer -m zpl_203dpi
+//   zpl-printer-app add -d labels -v zpl://printer -m zpl_203dpi
 //   zpl-printer-app submit -d labels label.pdf
 #include <libgen.h>
 
@@ -15,6 +15,7 @@
 
 #include "app/driver.h"
 #include "app/models.h"
+#include "app/printer_link.h"
 #include "app/server_config.h"
 
 namespace {
@@ -48,7 +49,8 @@ DriverList& driver_list()
 }
 
 // Creates the system as PAPPL's default server would, listening on the
-// loopback address unless told otherwise, and taking ZPL by content.
+// loopback address unless told otherwise, and taking ZPL by content; its
+// printers may be zpl:// ones.
 pappl_system_t* make_system(int numOptions, cups_option_t* options, void*)
 {
   ServerConfig config;
@@ -75,6 +77,7 @@ pappl_system_t* make_system(int numOptions, cups_option_t* options, void*)
     return nullptr;
   }
   papplSystemSetMIMECallback(system, zpl_mime_callback, nullptr);
+  add_zpl_scheme();
   return system;
 }
 
