@@ -2,7 +2,7 @@
 // printers, built on PAPPL and the filters' core.
 //
 //   zpl-printer-app server -o server-port=8631 -o log-file=-
-//   zpl-printer-app add -d labels -v zpl://printer -m zpl_203dpi
+//   zpl-printer-app add -d labels -v zpl://printer -m auto
 //   zpl-printer-app submit -d labels label.pdf
 #include <libgen.h>
 
@@ -13,6 +13,7 @@
 
 #include <pappl/pappl.h>
 
+#include "app/auto_detect.h"
 #include "app/driver.h"
 #include "app/models.h"
 #include "app/printer_link.h"
@@ -50,7 +51,7 @@ DriverList& driver_list()
 
 // Creates the system as PAPPL's default server would, listening on the
 // loopback address unless told otherwise, and taking ZPL by content; its
-// printers may be zpl:// ones.
+// printers may be zpl:// ones and the driver "auto" asks the printer.
 pappl_system_t* make_system(int numOptions, cups_option_t* options, void*)
 {
   ServerConfig config;
@@ -78,6 +79,7 @@ pappl_system_t* make_system(int numOptions, cups_option_t* options, void*)
   }
   papplSystemSetMIMECallback(system, zpl_mime_callback, nullptr);
   add_zpl_scheme();
+  set_detection_log(system);
   return system;
 }
 
@@ -91,7 +93,7 @@ int main(int argc, char* argv[])
   }
   DriverList& list = driver_list();
   return papplMainloop(argc, argv, ZPL_APP_VERSION, kFooterHtml, static_cast<int>(list.drivers.size()),
-                       list.drivers.data(), /*autoadd_cb*/ nullptr,
+                       list.drivers.data(), zpl_autoadd_callback,
                        zpl_driver_callback, /*subcmd_name*/ nullptr, /*subcmd_cb*/ nullptr, make_system,
                        /*usage_cb*/ nullptr, /*data*/ nullptr);
 }
