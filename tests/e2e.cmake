@@ -20,6 +20,8 @@ zpl_filter_tests(e2e_tests
   e2e/ppd_test.cpp
   e2e/queue_test.cpp
   e2e/zpl_jobs_test.cpp
+  e2e/status_test.cpp
+  virtual_printer.cpp
   zpl_samples.cpp)
 target_link_libraries(e2e_tests PRIVATE zplcore)
 target_include_directories(e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
@@ -42,9 +44,10 @@ target_compile_definitions(e2e_tests PRIVATE
   PPD_INSTALL_DIR="${e2e_ppd_install_dir}"
   ZPLPASS="$<TARGET_FILE:zplpass>"
   ZPLCOMMAND="$<TARGET_FILE:zplcommand>"
+  VIRTUAL_PRINTER="$<TARGET_FILE:zpl-virtual-printer>"
   MIME_SOURCE_DIR="${PROJECT_SOURCE_DIR}/passthrough"
   MIME_DIR="${ZPL_MIME_DIR}")
-add_dependencies(e2e_tests zplfilter-ppds zplpass zplcommand)
+add_dependencies(e2e_tests zplfilter-ppds zplpass zplcommand zpl-virtual-printer)
 # Each case starts Ghostscript or a scheduler: well under a minute each, but
 # give a loaded machine room. RUN_SERIAL keeps two schedulers from competing.
 gtest_discover_tests(e2e_tests

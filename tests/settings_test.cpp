@@ -434,4 +434,33 @@ TEST_F(SettingsTest, HalftoneLayers)
   EXPECT_TRUE(logged("ppdfile DefaultHalftone:Auto"));
 }
 
+// Whether to ask the printer, in the same layers: built-in Auto (a backend
+// without a back-channel still means no query), the PPD's default, then
+// the first StatusQuery option; unknown choices change nothing.
+TEST_F(SettingsTest, StatusQueryLayers)
+{
+  struct Case {
+    const char* ppdDefault;  // null: no attribute
+    std::vector<Option> options;
+    StatusQuery want;
+  };
+  const Case cases[] = {
+      {nullptr, {}, StatusQuery::kAuto},
+      {"Off", {}, StatusQuery::kOff},
+      {"Off", {{"StatusQuery", "Auto"}}, StatusQuery::kAuto},
+      {"Auto", {{"StatusQuery", "Off"}, {"StatusQuery", "Auto"}}, StatusQuery::kOff},
+      {"Off", {{"StatusQuery", "off"}}, StatusQuery::kOff},
+      {"Never", {{"StatusQuery", ""}}, StatusQuery::kAuto},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ppdDefault ? c.ppdDefault : "(none)") + " + " +
+                 std::to_string(c.options.size()) + " options");
+    if (c.ppdDefault)
+      use_ppd(std::string("*DefaultStatusQuery: ") + c.ppdDefault + "\n");
+    else
+      unsetenv("PPD");
+    EXPECT_EQ(build(c.options).statusQuery, c.want);
+  }
+}
+
 }  // namespace

@@ -310,13 +310,15 @@ void serve(Printer& printer, int fd)
   char buffer[65536];
   bool open = true;
   while (open && !g_stop) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, kPollMs) <= 0)
+      continue;
+    // The state as it is once the bytes are there: a change made before
+    // they were sent holds for them.
     if (look_at_state(printer).stopReading) {
       pause_ms(kPollMs);
       continue;
     }
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, kPollMs) <= 0)
-      continue;
     const ssize_t got = read(fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR)
       continue;

@@ -67,8 +67,9 @@ TEST_P(Ppd, SizesAreTheFilterTableEdgeToEdge)
   }
 }
 
-// Rasters go through the model's filter and ZPL jobs through zplpass. A
-// single old-style *cupsFilter line would be ignored by CUPS next to these.
+// Rasters go through the model's filter, ZPL jobs through zplpass and
+// command files through zplcommand. A single old-style *cupsFilter line
+// would be ignored by CUPS next to these.
 TEST_P(Ppd, NamesItsFiltersAndModel)
 {
   EXPECT_EQ(ppd->model_number, GetParam().number);
@@ -77,6 +78,7 @@ TEST_P(Ppd, NamesItsFiltersAndModel)
        attr = ppdFindNextAttr(ppd.get(), "cupsFilter2", nullptr))
     lines.emplace_back(attr->value ? attr->value : "");
   const std::vector<std::string> expected{
+      "application/vnd.cups-command application/vnd.zebra-zpl 0 zplcommand",
       "application/vnd.cups-raster application/vnd.zebra-zpl 50 zplfilter-" + std::to_string(GetParam().number),
       "application/vnd.zebra-zpl application/vnd.zebra-zpl 0 zplpass"};
   EXPECT_EQ(lines, expected);
@@ -122,8 +124,9 @@ TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
 
 // Options that only choose how grey and shapes become dots: CenterOfPixel
 // for CUPS's Ghostscript filter, which reads *DefaultCenterOfPixel and the
-// job option of that name, Halftone for ours. A choice renamed here would be
-// ignored by the program that reads it, without any error.
+// job option of that name, Halftone for ours; and whether ours asks the
+// printer for its status. A choice renamed here would be ignored by the
+// program that reads it, without any error.
 struct ChoiceList {
   const char* option;
   std::vector<std::string> choices;
@@ -132,6 +135,7 @@ struct ChoiceList {
 const ChoiceList kRenderingOptions[] = {
     {"CenterOfPixel", {"True", "False"}, "True"},
     {"Halftone", {"Threshold", "Auto", "Photo"}, "Auto"},
+    {"StatusQuery", {"Auto", "Off"}, "Auto"},
 };
 
 TEST_P(Ppd, RenderingOptionsAndDefaults)
@@ -153,10 +157,24 @@ TEST_P(Ppd, RenderingOptionsAndDefaults)
   }
 }
 
+// CUPS's web page offers the commands *cupsCommands lists, and must find
+// them in zplcommand; the paused printer's reason, which the filters set
+// by this name, has its text.
+TEST_P(Ppd, MaintenanceCommandsAndThePausedReason)
+{
+  const ppd_attr_t* commands = ppdFindAttr(ppd.get(), "cupsCommands", nullptr);
+  ASSERT_NE(commands, nullptr);
+  EXPECT_STREQ(commands->value, "PrintSelfTestPage ReportStatus zplfilter.Calibrate");
+  const ppd_attr_t* reason = ppdFindAttr(ppd.get(), "cupsIPPReason", "zplfilter-printer-paused-warning");
+  ASSERT_NE(reason, nullptr);
+  EXPECT_STRNE(reason->text, "");
+}
+
 TEST_P(Ppd, FilterTakesItsDefaults)
 {
   LabelDoc doc;
   std::memset(&doc, 0, sizeof doc);
+  doc.statusQuery = StatusQuery::kOff;
   ASSERT_EQ(setenv("PPD", GetParam().ppd, 1), 0);
   set_pstops_with_ppd(&doc);
   unsetenv("PPD");
@@ -168,6 +186,7 @@ TEST_P(Ppd, FilterTakesItsDefaults)
   EXPECT_EQ(doc.horizontal, 0);
   EXPECT_EQ(doc.vertical, 0);
   EXPECT_EQ(doc.halftone, Halftone::kAuto);
+  EXPECT_EQ(doc.statusQuery, StatusQuery::kAuto);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, Ppd, ::testing::Values(k300, k203, k600),

@@ -1,0 +1,215 @@
+// The printer's status and maintenance commands through CUPS, as a user
+// meets them: a private scheduler with a socket queue on the virtual
+// printer, whose state file says what the printer reports. Each condition
+// reaches lpstat as its reason and leaves it once the printer no longer
+// reports it; a silent printer costs a job at most the status budget; a
+// garbled reply changes nothing; command files do what they say.
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "cups_env.h"
+#include "virtual_printer.h"
+
+namespace {
+
+using Reasons = std::set<std::string>;
+
+// What the printer says, in the virtual printer's words, and the reasons
+// CUPS must show for it.
+struct ConditionCase {
+  std::vector<std::string> state;
+  Reasons reasons;
+};
+const ConditionCase kConditionCases[] = {
+    {{"media-out"}, {"media-empty-error"}},
+    {{"ribbon-out"}, {"marker-supply-empty-error"}},
+    {{"head-open"}, {"cover-open-error"}},
+    {{"paper-jam"}, {"media-jam-error"}},
+    {{"paused"}, {"zplfilter-printer-paused-warning"}},
+    {{"media-near-end"}, {"media-low-report"}},
+    {{"cutter-fault"}, {"other-warning"}},
+    // A reply in four pieces is read whole.
+    {{"media-out", "media-near-end", "split 4"}, {"media-empty-error", "media-low-report"}},
+    {{}, {}},
+};
+
+// Every reason the filters set, for telling ours from the scheduler's own.
+const Reasons kOurReasons{"media-empty-error", "marker-supply-empty-error", "cover-open-error", "media-jam-error",
+                          "zplfilter-printer-paused-warning", "media-low-report", "other-warning"};
+
+constexpr char kQuery[] = "~HQES\r\n";
+
+class PrinterStatus : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    if (geteuid() != 0)
+      GTEST_SKIP() << "a private cupsd runs its filters as lp only when started as root";
+    root = make_temp_dir();
+    ASSERT_TRUE(make_public_dir(root));
+    const std::string serverBin = make_server_bin(root, test_filters());
+    const std::string dataDir = make_data_dir(root, MIME_SOURCE_DIR);
+    ASSERT_FALSE(serverBin.empty() || dataDir.empty());
+    ASSERT_TRUE(start_printer(printer, root + "/printer"));
+    ASSERT_TRUE(start_cupsd(daemon, root, serverBin, dataDir));
+    const std::string uri = "socket://127.0.0.1:" + std::to_string(printer.port) + "/?snmp=false";
+    const ProcessResult made = run_tool("lpadmin", {"-h", daemon.server, "-p", kQueue, "-E", "-v", uri, "-P", PPD_203}, root);
+    ASSERT_EQ(made.status, 0) << made.err;
+    raster = root + "/label.ras";
+    ASSERT_TRUE(write_raster(raster, {noise_page(203, 120, 7)}));
+  }
+  void TearDown() override
+  {
+    stop_cupsd(daemon);
+    if (!root.empty())
+      remove_tree(root);
+  }
+
+  // Prints a file with the options and waits until it is done and the
+  // printer has kept what it got. Returns the seconds from lp to the job's
+  // end, or a negative number after reporting a failure.
+  double print(const std::string& file, const std::vector<std::string>& options = {})
+  {
+    const size_t kept = kept_files(printer).size();
+    const auto start = std::chrono::steady_clock::now();
+    const std::string jobId = print_file(daemon, kQueue, file, options);
+    if (jobId.empty() || !wait_for_job(daemon, kQueue, jobId))
+      return -1;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    return wait_for_kept(printer, kept) ? took.count() : -1;
+  }
+
+  // The filters' reasons lpstat shows for the queue ("Alerts: ...").
+  Reasons reasons()
+  {
+    const ProcessResult result = run_tool("lpstat", {"-h", daemon.server, "-l", "-p", kQueue}, root);
+    Reasons ours;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string word;
+      if (!(words >> word) || word != "Alerts:")
+        continue;
+      while (words >> word)
+        if (kOurReasons.count(word))
+          ours.insert(word);
+    }
+    return ours;
+  }
+
+  // What the printer kept of the last job: its files, concatenated.
+  std::string last_job_bytes(size_t filesBefore)
+  {
+    const std::vector<std::string> files = kept_files(printer);
+    std::string bytes;
+    for (size_t i = filesBefore; i < files.size(); ++i)
+      bytes += read_file(printer.folder + "/" + files[i]);
+    return bytes;
+  }
+
+  // Writes a command file and returns its path.
+  std::string command_file(const std::string& name, const std::string& commands)
+  {
+    const std::string path = root + "/" + name + ".cmd";
+    EXPECT_TRUE(write_file(path, "#CUPS-COMMAND\n" + commands));
+    return path;
+  }
+
+  static constexpr char kQueue[] = "labels";
+  std::string root, raster;
+  VirtualPrinter printer;
+  PrivateCupsd daemon;
+};
+
+TEST_F(PrinterStatus, EachConditionReachesLpstatAndClearsAgain)
+{
+  for (const ConditionCase& c : kConditionCases) {
+    std::string name;
+    for (const std::string& line : c.state)
+      name += line + " ";
+    SCOPED_TRACE("printer state: " + name);
+    ASSERT_TRUE(set_printer_state(printer, c.state));
+    const size_t before = kept_files(printer).size();
+    ASSERT_GE(print(raster), 0.0) << printer_log(printer);
+    EXPECT_EQ(reasons(), c.reasons) << cupsd_log_tail(daemon);
+    // The labels still go out, after the query and nothing else.
+    const std::string bytes = last_job_bytes(before);
+    ASSERT_EQ(bytes.rfind(kQuery, 0), 0u) << bytes.substr(0, 40);
+    std::vector<DecodedLabel> labels;
+    std::string error;
+    EXPECT_TRUE(decode_labels(bytes.substr(sizeof kQuery - 1), labels, error)) << error;
+    EXPECT_EQ(labels.size(), 1u);
+  }
+}
+
+// The budget of 0.5 s holds when the printer never answers (as a backend
+// that claims a back-channel it lacks): a job asks, yet ends within a wide
+// bound of the same job with StatusQuery=Off, far from the 10 s a blocking
+// read would cost. Neither that nor a garbled reply changes any reason.
+TEST_F(PrinterStatus, SilentOrGarbledPrinterCostsLittleAndChangesNothing)
+{
+  ASSERT_TRUE(set_printer_state(printer, {"media-out"}));
+  ASSERT_GE(print(raster), 0.0);
+  ASSERT_EQ(reasons(), Reasons{"media-empty-error"});
+
+  ASSERT_TRUE(set_printer_state(printer, {"silent", "head-open"}));
+  size_t before = kept_files(printer).size();
+  const double off = print(raster, {"StatusQuery=Off"});
+  ASSERT_GE(off, 0.0);
+  EXPECT_EQ(last_job_bytes(before).rfind(kQuery, 0), std::string::npos) << "StatusQuery=Off still asked";
+  before = kept_files(printer).size();
+  const double asked = print(raster);
+  ASSERT_GE(asked, 0.0);
+  EXPECT_EQ(last_job_bytes(before).rfind(kQuery, 0), 0u) << "the query did not go out";
+  EXPECT_LT(asked - off, 3.0) << "with the query " << asked << " s, without " << off << " s";
+  EXPECT_EQ(reasons(), Reasons{"media-empty-error"});
+
+  ASSERT_TRUE(set_printer_state(printer, {"garble", "head-open"}));
+  ASSERT_GE(print(raster), 0.0);
+  EXPECT_EQ(reasons(), Reasons{"media-empty-error"});
+  EXPECT_NE(read_file(root + "/log/error_log").find("reply is garbled"), std::string::npos);
+}
+
+// Command files as CUPS's web page and lp send them: each command reaches
+// the printer as its ZPL, the status report sets the reasons, and a file
+// with an unknown command stops with an ERROR line before anything is sent.
+TEST_F(PrinterStatus, CommandFilesReachThePrinter)
+{
+  struct CommandCase {
+    const char* command;
+    const char* sent;
+  };
+  for (const CommandCase& c : {CommandCase{"PrintSelfTestPage", "~WC\r\n"}, CommandCase{"zplfilter.Calibrate", "~JC\r\n"},
+                               CommandCase{"ReportStatus", kQuery}}) {
+    SCOPED_TRACE(c.command);
+    ASSERT_TRUE(set_printer_state(printer, {"paper-jam"}));
+    const size_t before = kept_files(printer).size();
+    ASSERT_GE(print(command_file(c.command, std::string(c.command) + "\n")), 0.0);
+    EXPECT_EQ(last_job_bytes(before), c.sent);
+  }
+  // Only the status report asked the printer.
+  EXPECT_EQ(reasons(), Reasons{"media-jam-error"});
+
+  const size_t before = kept_files(printer).size();
+  const std::string jobId =
+      print_file(daemon, kQueue, command_file("unknown", "PrintSelfTestPage\nClean\n"));
+  ASSERT_FALSE(jobId.empty());
+  const std::string expected = "Unknown printer command \"Clean\"; nothing was sent to the printer";
+  bool stopped = false;
+  for (int i = 0; i < 600 && !stopped; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stopped = read_file(root + "/log/error_log").find(expected) != std::string::npos;
+  }
+  EXPECT_TRUE(stopped) << cupsd_log_tail(daemon);
+  // The backend never connected: the printer got nothing at all.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(kept_files(printer).size(), before) << printer_log(printer);
+}
+
+}  // namespace
