@@ -1,0 +1,417 @@
+// The printer application talking with a printer, the virtual printer on a
+// loopback port: what it reports reaches printer-state-reasons and leaves
+// them again; a silent printer costs a job at most the 0.5 s budget, is
+// left alone for a while and is asked again; the driver "auto" picks the
+// model of each resolution and refuses a silent printer; a dropped
+// connection aborts its job and shows the printer offline; a job on a
+// printer that stopped reading can be cancelled.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cups_env.h"
+#include "printer_app.h"
+#include "virtual_printer.h"
+
+namespace {
+
+using Reasons = std::set<std::string>;
+
+constexpr char kPrinter[] = "vp";
+constexpr char kQuery[] = "~HQES\r\n";
+constexpr char kZplType[] = "application/vnd.zebra-zpl";
+
+// The budget a silent printer may cost a job, with room for a loaded
+// machine; a printer read with PAPPL's own waits costs 10 s.
+constexpr double kSilenceAllowance = 2.0;
+
+// --- talking with the application ---
+
+ipp_t* printer_request(const PrinterApp& app, ipp_op_t op, const std::string& printer)
+{
+  ipp_t* request = ippNewRequest(op);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  return request;
+}
+
+// Sends a request and returns the response (null when none came).
+ipp_t* ask_app(const PrinterApp& app, ipp_t* request, const std::string& printer, const char* file = nullptr)
+{
+  http_t* http = connect_app(app);
+  if (!http) {
+    ippDelete(request);
+    return nullptr;
+  }
+  const std::string resource = "/ipp/print/" + printer;
+  ipp_t* response = file ? cupsDoFileRequest(http, request, resource.c_str(), file)
+                         : cupsDoRequest(http, request, resource.c_str());
+  httpClose(http);
+  return response;
+}
+
+// A printer or job attribute's values, keywords or text.
+std::vector<std::string> strings_of(ipp_t* response, const char* name)
+{
+  std::vector<std::string> values;
+  ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO);
+  for (int i = 0; i < ippGetCount(attr); ++i)
+    values.emplace_back(ippGetString(attr, i, nullptr));
+  ippDelete(response);
+  return values;
+}
+
+std::vector<std::string> printer_attribute(const PrinterApp& app, const std::string& printer, const char* name)
+{
+  ipp_t* request = printer_request(app, IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+  return strings_of(ask_app(app, request, printer), name);
+}
+
+Reasons printer_reasons(const PrinterApp& app, const std::string& printer = kPrinter)
+{
+  Reasons reasons;
+  for (const std::string& reason : printer_attribute(app, printer, "printer-state-reasons"))
+    if (reason != "none")
+      reasons.insert(reason);
+  return reasons;
+}
+
+std::string describe(const Reasons& reasons)
+{
+  std::string text;
+  for (const std::string& reason : reasons)
+    text += reason + " ";
+  return text.empty() ? "none" : text;
+}
+
+// Asks for the reasons until they are the expected ones; PAPPL asks the
+// printer again at most once every second or two. Returns the last seen.
+Reasons wait_for_reasons(const PrinterApp& app, const Reasons& expected, std::chrono::seconds limit)
+{
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  Reasons seen = printer_reasons(app);
+  while (seen != expected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    seen = printer_reasons(app);
+  }
+  return seen;
+}
+
+// Prints a file with Print-Job; the job's id, or 0.
+int print_file(const PrinterApp& app, const std::string& path, const char* format,
+               const std::string& printer = kPrinter)
+{
+  ipp_t* request = printer_request(app, IPP_OP_PRINT_JOB, printer);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+  ipp_t* response = ask_app(app, request, printer, path.c_str());
+  const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+  ippDelete(response);
+  return id;
+}
+
+// Waits for the job to end; its final state, or its state at the limit.
+int wait_for_job_end(const PrinterApp& app, int jobId, std::chrono::seconds limit,
+                     const std::string& printer = kPrinter)
+{
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int state = job_state(app, printer, jobId);
+  while (state < IPP_JSTATE_CANCELED && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    state = job_state(app, printer, jobId);
+  }
+  return state;
+}
+
+std::string job_message(const PrinterApp& app, int jobId)
+{
+  ipp_t* request = printer_request(app, IPP_OP_GET_JOB_ATTRIBUTES, kPrinter);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+  const std::vector<std::string> message = strings_of(ask_app(app, request, kPrinter), "job-state-message");
+  return message.empty() ? "" : message[0];
+}
+
+// Seconds of the day of a log line's stamp "[2026-12-08T23:22:07.971Z]".
+double stamp_seconds(const std::string& line)
+{
+  const size_t t = line.find('T');
+  int hours = 0, minutes = 0;
+  double seconds = 0;
+  if (t == std::string::npos || std::sscanf(line.c_str() + t + 1, "%d:%d:%lf", &hours, &minutes, &seconds) != 3)
+    return -1;
+  return hours * 3600.0 + minutes * 60.0 + seconds;
+}
+
+// How long the job ran, from PAPPL's log: from its start to its end, the
+// client's requests and the upload left out.
+double job_seconds(const PrinterApp& app, int jobId)
+{
+  const std::string log = read_file(app.root + "/app.log"), tag = "[Job " + std::to_string(jobId) + "] ";
+  double start = -1, end = -1;
+  for (size_t at = log.find(tag); at != std::string::npos; at = log.find(tag, at + 1)) {
+    const size_t lineStart = log.rfind('\n', at) + 1;
+    const std::string line = log.substr(lineStart, log.find('\n', at) - lineStart);
+    if (line.find("Starting print job.") != std::string::npos)
+      start = stamp_seconds(line);
+    else if (line.find("Completed,") != std::string::npos || line.find("Aborted,") != std::string::npos)
+      end = stamp_seconds(line);
+  }
+  return start < 0 || end < 0 ? -1 : end - start;
+}
+
+size_t count_of(const std::string& text, const std::string& what)
+{
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+class AppStatus : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    if (access("/usr/bin/gs", X_OK) != 0)
+      GTEST_SKIP() << "/usr/bin/gs is not installed";
+    root = make_temp_dir();
+    ASSERT_TRUE(start_printer(printer, root + "/printer"));
+    ASSERT_TRUE(start_printer_app(app, PRINTER_APP, root));
+    const ProcessResult added = run_app(app, {"add", "-d", kPrinter, "-v", device_uri(), "-m", "zpl_203dpi"});
+    ASSERT_EQ(added.status, 0) << added.out << added.err << app_log_tail(app);
+  }
+  void TearDown() override
+  {
+    if (app.pid > 0) {
+      EXPECT_EQ(shutdown_printer_app(app), 0) << read_file(root + "/server.out") << app_log_tail(app);
+    }
+    if (!root.empty())
+      remove_tree(root);
+  }
+
+  std::string device_uri() const { return "zpl://127.0.0.1:" + std::to_string(printer.port); }
+
+  // The bundled sample as 8-bit grey PWG raster, 4 x 6 in, two pages.
+  std::string sample_raster(int dpi = 203, int lastPage = 0)
+  {
+    const std::string path = root + "/sample-" + std::to_string(dpi) + ".pwg";
+    std::vector<std::string> args{"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pwgraster",
+                                  "-r" + std::to_string(dpi), "-dcupsColorSpace=18", "-dcupsBitsPerColor=8",
+                                  "-dDEVICEWIDTHPOINTS=288", "-dDEVICEHEIGHTPOINTS=432", "-dFIXEDMEDIA",
+                                  "-sOutputFile=" + path};
+    if (lastPage > 0)
+      args.push_back("-dLastPage=" + std::to_string(lastPage));
+    args.push_back(SAMPLE_PS);
+    const ProcessResult made = run_tool("gs", args, root);
+    EXPECT_EQ(made.status, 0) << made.err;
+    return path;
+  }
+
+  // Prints the file and waits for its end; the job's id, or 0 after a failure.
+  int print_and_wait(const std::string& path, const char* format, int endState = IPP_JSTATE_COMPLETED,
+                     const std::string& queue = kPrinter)
+  {
+    const int id = print_file(app, path, format, queue);
+    EXPECT_GT(id, 0) << cupsLastErrorString() << app_log_tail(app);
+    const int state = id > 0 ? wait_for_job_end(app, id, std::chrono::seconds(60), queue) : 0;
+    EXPECT_EQ(state, endState) << "job " << id << "\n" << app_log_tail(app) << printer_log(printer);
+    return state == endState ? id : 0;
+  }
+
+  // Waits until the printer has kept count label files in all.
+  bool wait_for_labels(size_t count)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (kept_files(printer, "label-").size() < count && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return kept_files(printer, "label-").size() >= count;
+  }
+
+  // The labels of a job the printer kept from the index on, a status query
+  // ahead of them dropped.
+  std::vector<DecodedLabel> labels_since(size_t index)
+  {
+    const std::vector<std::string> files = kept_files(printer, "label-");
+    std::string bytes;
+    for (size_t i = index; i < files.size(); ++i)
+      bytes += read_file(printer.folder + "/" + files[i]);
+    if (bytes.rfind(kQuery, 0) == 0)
+      bytes.erase(0, sizeof kQuery - 1);
+    std::vector<DecodedLabel> labels;
+    std::string error;
+    EXPECT_TRUE(decode_labels(bytes, labels, error)) << error << "\n" << printer_log(printer);
+    return labels;
+  }
+
+  // A job of the sample prints whole: every label the printer kept for it
+  // is sound, after the status query ahead of the first.
+  void expect_sample_prints_whole()
+  {
+    const size_t before = kept_files(printer, "label-").size();
+    ASSERT_GT(print_and_wait(sample_raster(), "image/pwg-raster"), 0);
+    ASSERT_TRUE(wait_for_labels(before + 2)) << printer_log(printer);
+    EXPECT_EQ(read_file(printer.folder + "/" + kept_files(printer, "label-")[before]).rfind(kQuery, 0), 0u)
+        << "the job's status query first";
+    EXPECT_EQ(labels_since(before).size(), 2u) << printer_log(printer);
+  }
+
+  std::string root;
+  VirtualPrinter printer;
+  PrinterApp app;
+};
+
+// Each state in turn, so that every step shows one reason appearing and the
+// one before leaving.
+TEST_F(AppStatus, EachStateReachesPrinterStateReasonsAndClearsAgain)
+{
+  const struct {
+    std::vector<std::string> state;
+    Reasons reasons;
+  } steps[] = {
+      {{"media-out"}, {"media-empty"}},
+      {{"ribbon-out"}, {"marker-supply-empty"}},
+      {{"head-open"}, {"cover-open"}},
+      {{"paper-jam"}, {"media-jam"}},
+      {{"media-near-end"}, {"media-low"}},
+      {{"paused"}, {"other"}},
+      {{"clean-head", "media-out", "split 4"}, {"other", "media-empty"}},
+      {{}, {}},
+  };
+  for (const auto& step : steps) {
+    ASSERT_TRUE(set_printer_state(printer, step.state));
+    const Reasons seen = wait_for_reasons(app, step.reasons, std::chrono::seconds(15));
+    EXPECT_EQ(seen, step.reasons) << "now " << describe(seen) << "\n" << printer_log(printer) << app_log_tail(app);
+  }
+  EXPECT_NE(read_file(app.root + "/app.log").find("Shown as 'other': paused;"), std::string::npos)
+      << app_log_tail(app);
+}
+
+// A silent printer costs its first job the budget and the next job nothing,
+// and is asked again later: once it answers, its status is back.
+TEST_F(AppStatus, SilentPrinterCostsAJobAtMostTheBudgetAndIsAskedAgainLater)
+{
+  const std::string raster = sample_raster();
+  const int answered = print_and_wait(raster, "image/pwg-raster");
+  ASSERT_TRUE(set_printer_state(printer, {"silent"}));
+  const int silent = print_and_wait(raster, "image/pwg-raster");
+  const size_t unanswered = count_of(printer_log(printer), "~HQES: not answered");
+  const int backingOff = print_and_wait(raster, "image/pwg-raster");
+  ASSERT_TRUE(answered > 0 && silent > 0 && backingOff > 0);
+
+  const double base = job_seconds(app, answered);
+  ASSERT_GE(base, 0.0) << app_log_tail(app);
+  EXPECT_EQ(unanswered, 1u) << "the silent job's own query\n" << printer_log(printer);
+  EXPECT_LT(job_seconds(app, silent), base + kSilenceAllowance) << app_log_tail(app);
+  EXPECT_LT(job_seconds(app, backingOff), base + kSilenceAllowance) << app_log_tail(app);
+  EXPECT_EQ(count_of(printer_log(printer), "~HQES: not answered"), unanswered) << "asked while backing off\n"
+                                                                               << printer_log(printer);
+  EXPECT_TRUE(wait_for_labels(6)) << printer_log(printer);
+
+  ASSERT_TRUE(set_printer_state(printer, {"media-out"}));
+  EXPECT_EQ(wait_for_reasons(app, {"media-empty"}, std::chrono::seconds(30)), Reasons{"media-empty"})
+      << printer_log(printer) << app_log_tail(app);
+}
+
+// The model of each resolution, a refusal without an answer, and the models
+// kept when the server starts again while the printer is silent. A
+// detected printer prints at its resolution.
+TEST_F(AppStatus, AutoPicksTheModelOfTheResolution)
+{
+  for (int dpi : {203, 300, 600}) {
+    ASSERT_TRUE(set_printer_state(printer, {"dpi " + std::to_string(dpi)}));
+    const std::string name = "auto" + std::to_string(dpi);
+    const ProcessResult added = run_app(app, {"add", "-d", name, "-v", device_uri(), "-m", "auto"});
+    ASSERT_EQ(added.status, 0) << added.out << added.err << app_log_tail(app);
+    EXPECT_EQ(printer_attribute(app, name, "printer-make-and-model"),
+              std::vector<std::string>{"Generic ZPL Label Printer " + std::to_string(dpi) + "dpi"});
+  }
+  ASSERT_TRUE(set_printer_state(printer, {"silent"}));
+  const ProcessResult refused = run_app(app, {"add", "-d", "refused", "-v", device_uri(), "-m", "auto"});
+  EXPECT_NE(refused.status, 0) << refused.out << refused.err;
+  EXPECT_NE(read_file(app.root + "/app.log")
+                .find("Unable to detect the model of the printer at " + device_uri() + ": no answer to ~HI within 2 s"),
+            std::string::npos)
+      << app_log_tail(app);
+
+  ASSERT_EQ(shutdown_printer_app(app), 0) << app_log_tail(app);
+  ASSERT_TRUE(start_printer_app(app, PRINTER_APP, root));
+  for (int dpi : {203, 300, 600})
+    EXPECT_EQ(printer_attribute(app, "auto" + std::to_string(dpi), "printer-make-and-model"),
+              std::vector<std::string>{"Generic ZPL Label Printer " + std::to_string(dpi) + "dpi"})
+        << app_log_tail(app);
+
+  ASSERT_TRUE(set_printer_state(printer, {}));
+  ASSERT_GT(print_and_wait(sample_raster(300, 1), "image/pwg-raster", IPP_JSTATE_COMPLETED, "auto300"), 0);
+  ASSERT_TRUE(wait_for_labels(1));
+  const std::vector<DecodedLabel> labels = labels_since(0);
+  ASSERT_EQ(labels.size(), 1u);
+  EXPECT_EQ(labels[0].width, 1203) << "102 mm at 11.8 dots/mm";
+}
+
+// The printer closes the connection after the first of two labels: the job
+// is aborted and says why, the printer shows offline until it answers
+// again, and the next job prints whole.
+TEST_F(AppStatus, DroppedConnectionAbortsTheJobAndShowsTheOfflinePrinter)
+{
+  ASSERT_TRUE(set_printer_state(printer, {"close-after 1"}));
+  const int dropped = print_and_wait(sample_raster(), "image/pwg-raster", IPP_JSTATE_ABORTED);
+  ASSERT_GT(dropped, 0);
+  EXPECT_EQ(job_message(app, dropped), "The printer closed the connection.");
+  EXPECT_EQ(printer_reasons(app), Reasons{"offline"});
+  EXPECT_EQ(kept_files(printer, "label-").size(), 1u) << printer_log(printer);
+
+  ASSERT_TRUE(set_printer_state(printer, {}));
+  EXPECT_EQ(wait_for_reasons(app, {}, std::chrono::seconds(30)), Reasons{}) << app_log_tail(app);
+  expect_sample_prints_whole();
+}
+
+// A printer out of labels that stops reading in the middle of a long job:
+// the job shows that it needs media, and a cancel ends it although the
+// printer takes nothing more; once the printer reads again, the next job
+// prints whole.
+TEST_F(AppStatus, JobOnAPrinterThatStoppedReadingCanBeCancelled)
+{
+  // 1500 labels of a 10 KB graphic, about 30 MB: far more than the
+  // connection buffers.
+  const std::string label = "^XA^FO0,0^GFA,10000,10000,50," + std::string(20000, 'A') + "^FS^XZ\r\n";
+  std::string job;
+  for (int i = 0; i < 1500; ++i)
+    job += label;
+  const std::string path = root + "/long.zpl";
+  ASSERT_TRUE(write_file(path, job));
+
+  ASSERT_TRUE(set_printer_state(printer, {"media-out"}));
+  const int id = print_file(app, path, kZplType);
+  ASSERT_GT(id, 0) << app_log_tail(app);
+  ASSERT_TRUE(wait_for_labels(1)) << printer_log(printer);
+  EXPECT_EQ(printer_reasons(app), (Reasons{"media-empty", "media-needed"}));
+
+  ASSERT_TRUE(set_printer_state(printer, {"media-out", "stop-reading"}));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  ASSERT_EQ(job_state(app, kPrinter, id), IPP_JSTATE_PROCESSING) << app_log_tail(app);
+  http_t* http = connect_app(app);
+  ASSERT_NE(http, nullptr);
+  ipp_t* cancel = printer_request(app, IPP_OP_CANCEL_JOB, kPrinter);
+  ippAddInteger(cancel, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+  ippDelete(cupsDoRequest(http, cancel, (std::string("/ipp/print/") + kPrinter).c_str()));
+  httpClose(http);
+  EXPECT_EQ(wait_for_job_end(app, id, std::chrono::seconds(30)), IPP_JSTATE_CANCELED) << app_log_tail(app);
+  EXPECT_EQ(printer_reasons(app), Reasons{"media-empty"});
+
+  ASSERT_TRUE(set_printer_state(printer, {}));
+  // The printer first reads what its connection still holds of the
+  // cancelled job, up to the reset.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (printer_log(printer).find("connection 1 closed") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  expect_sample_prints_whole();
+}
+
+}  // namespace
