@@ -55,6 +55,7 @@ void build_settings(LabelDoc* doc, char* argv[])
   WriteLog("setting PageSize:%dx%d", doc->pageWidth, doc->pageHeight);
   WriteLog("setting Speed:%d", doc->printSpeed);
   WriteLog("setting Darkness:%d", doc->darkness);
+  log_media_settings(*doc);
 }
 
 }  // namespace
