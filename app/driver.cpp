@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -23,6 +24,7 @@ namespace {
 // What one raster job carries from page to page.
 struct JobState {
   const ModelProfile* model = nullptr;
+  PrinterLabelSettings printer;  // as the job started
   LabelDoc doc{};
   RasterPage page;
   uint32_t lineBytes = 0;  // grey bytes taken from each line
@@ -34,9 +36,43 @@ JobState* job_state(pappl_job_t* job)
   return static_cast<JobState*>(papplJobGetData(job));
 }
 
+// --- media handling ---
+
+// The driver's vendor attributes, by name.
+constexpr const char* kVendorAttrs[] = {kTearOffsetAttr, kMediaTypeAttr, kDottedLineAttr};
+
+struct IppDeleter {
+  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using IppOwner = std::unique_ptr<ipp_t, IppDeleter>;
+
+// The printer's label settings as a job starts: its label mode, its vendor
+// attributes' defaults, then the job's own values of those attributes.
+PrinterLabelSettings label_settings(pappl_job_t* job, const pappl_pr_options_t& options)
+{
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  PrinterLabelSettings settings;
+  pappl_pr_driver_data_t data;
+  if (papplPrinterGetDriverData(printer, &data))
+    settings.mode = data.mode_configured;
+
+  const IppOwner attrs(papplPrinterGetDriverAttributes(printer));
+  for (const char* name : kVendorAttrs) {
+    const std::string defaultName = std::string(name) + "-default";
+    if (ipp_attribute_t* attr = ippFindAttribute(attrs.get(), defaultName.c_str(), IPP_TAG_ZERO)) {
+      char value[256];
+      ippAttributeString(attr, value, sizeof value);
+      apply_vendor_value(settings, name, value);
+    }
+  }
+  for (int i = 0; i < options.num_vendor; ++i)
+    apply_vendor_value(settings, options.vendor[i].name, options.vendor[i].value);
+  return settings;
+}
+
 // --- raster jobs ---
 
-bool start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+bool start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*)
 {
   const char* driver = papplPrinterGetDriverName(papplJobGetPrinter(job));
   const ModelProfile* model = model_for_driver(driver);
@@ -50,6 +86,7 @@ bool start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     return false;
   }
   state->model = model;
+  state->printer = label_settings(job, *options);
   papplJobSetData(job, state);
   return true;
 }
@@ -69,7 +106,7 @@ bool start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, 
                 header.cupsBitsPerPixel, static_cast<int>(header.cupsColorSpace));
     return false;
   }
-  state->doc = job_label_doc(*options, papplJobGetFormat(job));
+  state->doc = job_label_doc(*options, papplJobGetFormat(job), *state->model, state->printer);
   state->lineBytes = header.cupsWidth;
   if (!new_raster_page(state->page, header.cupsWidth, header.cupsHeight, static_cast<unsigned>(state->doc.copies))) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to allocate a %ux%u page.", header.cupsWidth, header.cupsHeight);
@@ -198,6 +235,9 @@ pappl_media_col_t default_media()
   }
   std::snprintf(media.source, sizeof media.source, "main-roll");
   std::snprintf(media.type, sizeof media.type, "labels");
+  // The web page "Media" always shows a tracking and saves the one it
+  // shows: starting with none would show, and save, "continuous".
+  media.tracking = PAPPL_MEDIA_TRACKING_GAP;
   return media;
 }
 
@@ -267,10 +307,58 @@ void set_darkness_and_speed(pappl_pr_driver_data_t* data)
   data->speed_default = kDefaultPrintRate * kSpeedPerInch;
 }
 
+// Label modes, media tracking and the media offsets as PAPPL has them; the
+// offsets reach as far as the PPDs' Horizontal and Vertical, 120 dots.
+void set_label_handling(pappl_pr_driver_data_t* data, const ModelProfile& model)
+{
+  data->mode_supported = 0;
+  for (const LabelMode& mode : kLabelModes)
+    data->mode_supported |= mode.mode;
+  data->mode_configured = kLabelModes[0].mode;
+  data->tracking_supported = PAPPL_MEDIA_TRACKING_CONTINUOUS | PAPPL_MEDIA_TRACKING_GAP | PAPPL_MEDIA_TRACKING_MARK |
+                             PAPPL_MEDIA_TRACKING_WEB;
+  const int reach = dots_to_hundredths(kMaxTearOffset, model);
+  data->left_offset_supported[0] = data->top_offset_supported[0] = -reach;
+  data->left_offset_supported[1] = data->top_offset_supported[1] = reach;
+}
+
+// The vendor attributes: tear-off offset (PAPPL's own attribute for it
+// can't be set in 1.3.1), media type, and the 300 dpi model's dotted line.
+// Their defaults send nothing the labels did not send before.
+bool add_vendor_attributes(pappl_pr_driver_data_t* data, ipp_t** attrs, const ModelProfile& model)
+{
+  if (!*attrs && !(*attrs = ippNew()))
+    return false;
+  ipp_t* ipp = *attrs;
+  const auto named = [](const char* attr, const char* suffix) { return std::string(attr) + suffix; };
+  const int reach = dots_to_hundredths(kMaxTearOffset, model);
+  data->vendor[data->num_vendor++] = kTearOffsetAttr;
+  ippAddRange(ipp, IPP_TAG_PRINTER, named(kTearOffsetAttr, "-supported").c_str(), -reach, reach);
+  ippAddInteger(ipp, IPP_TAG_PRINTER, IPP_TAG_INTEGER, named(kTearOffsetAttr, "-default").c_str(), 0);
+
+  std::array<std::string, kMediaTypeOption.count> keywords;
+  std::array<const char*, kMediaTypeOption.count> values;
+  for (size_t i = 0; i < keywords.size(); ++i) {
+    keywords[i] = ipp_keyword(kMediaTypeChoices[i].name);
+    values[i] = keywords[i].c_str();
+  }
+  data->vendor[data->num_vendor++] = kMediaTypeAttr;
+  ippAddStrings(ipp, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, named(kMediaTypeAttr, "-supported").c_str(), static_cast<int>(values.size()),
+                nullptr, values.data());
+  ippAddString(ipp, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, named(kMediaTypeAttr, "-default").c_str(), nullptr, values[0]);
+
+  if (model.dottedLineHeader) {
+    data->vendor[data->num_vendor++] = kDottedLineAttr;
+    ippAddBoolean(ipp, IPP_TAG_PRINTER, named(kDottedLineAttr, "-supported").c_str(), 1);
+    ippAddBoolean(ipp, IPP_TAG_PRINTER, named(kDottedLineAttr, "-default").c_str(), 0);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool zpl_driver_callback(pappl_system_t* system, const char* driverName, const char*, const char*,
-                         pappl_pr_driver_data_t* data, ipp_t**, void*)
+                         pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
 {
   const ModelProfile* model = model_for_driver(driverName);
   if (!model) {
@@ -281,7 +369,8 @@ bool zpl_driver_callback(pappl_system_t* system, const char* driverName, const c
   set_output(data, *model);
   set_media(data);
   set_darkness_and_speed(data);
-  return true;
+  set_label_handling(data, *model);
+  return add_vendor_attributes(data, attrs, *model);
 }
 
 const char* zpl_mime_callback(const unsigned char* header, size_t size, void*)

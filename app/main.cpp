@@ -14,6 +14,7 @@
 #include <pappl/pappl.h>
 
 #include "app/driver.h"
+#include "app/label_page.h"
 #include "app/models.h"
 #include "app/server_config.h"
 
@@ -48,8 +49,10 @@ DriverList& driver_list()
 }
 
 // Creates the system as PAPPL's default server would, listening on the
-// loopback address unless told otherwise, and taking ZPL by content.
-pappl_system_t* make_system(int numOptions, cups_option_t* options, void*)
+// loopback address unless told otherwise, and taking ZPL by content. The
+// drivers are set here, not by papplMainloop, for the page every printer
+// gets when it is created.
+pappl_system_t* make_system(int numOptions, cups_option_t* options, void* data)
 {
   ServerConfig config;
   std::string error;
@@ -75,6 +78,10 @@ pappl_system_t* make_system(int numOptions, cups_option_t* options, void*)
     return nullptr;
   }
   papplSystemSetMIMECallback(system, zpl_mime_callback, nullptr);
+  DriverList& list = *static_cast<DriverList*>(data);
+  papplSystemSetPrinterDrivers(system, static_cast<int>(list.drivers.size()), list.drivers.data(),
+                               /*autoadd_cb*/ nullptr, zpl_printer_created, zpl_driver_callback, nullptr);
+  papplSystemAddStringsData(system, "/zpl-printer-app-en.strings", "en", kEnglishStrings);
   return system;
 }
 
@@ -90,5 +97,5 @@ int main(int argc, char* argv[])
   return papplMainloop(argc, argv, ZPL_APP_VERSION, kFooterHtml, static_cast<int>(list.drivers.size()),
                        list.drivers.data(), /*autoadd_cb*/ nullptr,
                        zpl_driver_callback, /*subcmd_name*/ nullptr, /*subcmd_cb*/ nullptr, make_system,
-                       /*usage_cb*/ nullptr, /*data*/ nullptr);
+                       /*usage_cb*/ nullptr, &list);
 }

@@ -100,8 +100,8 @@ pappl_pr_options_t job_options(int copies)
 
 TEST(AppSettings, TheRecordHoldsTheJobAndTheFiltersDefaultsElsewhere)
 {
-  EXPECT_EQ(job_label_doc(job_options(0), "image/pwg-raster").copies, 1);
-  const LabelDoc doc = job_label_doc(job_options(3), "image/pwg-raster");
+  EXPECT_EQ(job_label_doc(job_options(0), "image/pwg-raster", kProfile203, {}).copies, 1);
+  const LabelDoc doc = job_label_doc(job_options(3), "image/pwg-raster", kProfile203, {});
   EXPECT_EQ(doc.pageWidth, 57);
   EXPECT_EQ(doc.pageHeight, 32);
   EXPECT_EQ(doc.darkness, 21);
@@ -144,9 +144,10 @@ TEST(AppModels, EveryNamedSizeComesOutAtTheFiltersSize)
     names.insert(name);
   }
   EXPECT_EQ(names.size(), g_page_list.size());
-  EXPECT_EQ(pwg_media_name({"4.00x6.00in", 102, 152}), "oe_4x6-label_4x6in");
+  EXPECT_EQ(pwg_media_name({"4.00x6.00in", 102, 152}), "na_index-4x6_4x6in");
   EXPECT_EQ(pwg_media_name({"2.25x1.25in", 57, 32}), "oe_2.25x1.25-label_2.25x1.25in");
-  EXPECT_EQ(pwg_media_name({"100mmx150mm", 100, 150}), "om_100x150-label_100x150mm");
+  EXPECT_EQ(pwg_media_name({"100mmx150mm", 100, 150}), "om_small-photo_100x150mm");
+  EXPECT_EQ(pwg_media_name({"4.00x6.50in", 102, 165}), "oe_4x6.5-label_4x6.5in");
   for (const char* bad : {"Letter", "4x6", "4.00x6.00cm", "4.00x6.00inches", "0x6.00in"})
     EXPECT_EQ(pwg_media_name({bad, 1, 1}), "") << bad;
 }
