@@ -45,3 +45,11 @@ gtest_discover_tests(package_tests
   TEST_PREFIX package.
   PROPERTIES LABELS e2e TIMEOUT 900 RUN_SERIAL TRUE FIXTURES_REQUIRED zpl_deb
              SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+
+# The upgrade from 1.0.0 over a queue made with it (as root; see the script).
+add_test(NAME package.upgrade
+         COMMAND bash "${CMAKE_CURRENT_SOURCE_DIR}/e2e/package_upgrade.sh" "${ZPL_DEB_FILE}"
+                 "${CMAKE_CURRENT_SOURCE_DIR}/e2e/zplfilter-1.0.0.drv" "${PPDC_EXECUTABLE}"
+                 "${PROJECT_SOURCE_DIR}/samples/shipping-label.pdf")
+set_tests_properties(package.upgrade PROPERTIES
+  LABELS e2e TIMEOUT 900 RUN_SERIAL TRUE FIXTURES_REQUIRED zpl_deb SKIP_RETURN_CODE 77)
