@@ -2,6 +2,7 @@
 // treats unusual raster streams.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -65,7 +66,18 @@ std::string z64(const std::vector<uint8_t>& packed)
 
 struct LabelSettings {
   int widthMm = 60, lengthMm = 40, speed = 4, darkness = 7, dottedLine = 0;
+  // Media handling: the letters of ^MM, ^MN and ^MT (0: none sent) and the
+  // ~TA line ahead of the format (empty: none).
+  char mode = 'T', tracking = 0, type = 0;
+  std::string tearLine;
 };
+
+// The start of the format: the bare ^MN ahead of ^XA, or the chosen
+// tracking as a format command after it.
+std::string tracking_prefix(const LabelSettings& s)
+{
+  return s.tracking ? std::string("^XA^MN") + s.tracking : "^MN^XA";
+}
 
 // One complete label, built from the printer's point of view.
 std::string expected_label(const Model& model, const LabelSettings& s, const GreyPage& page)
@@ -75,8 +87,10 @@ std::string expected_label(const Model& model, const LabelSettings& s, const Gre
     label += std::string("\x1F\x1B\x1A\x01\x03\x01", 6) + static_cast<char>(s.dottedLine);
   const std::vector<uint8_t> packed = pack_reference(page, model.threshold);
   const size_t rowBytes = (page.width + 7) / 8;
-  label += "^MN^XA^LH0,0^MMT^PW" + std::to_string(dots(model, s.widthMm)) + "^LS0^POI^LL" +
-           std::to_string(dots(model, s.lengthMm)) + "\r\n";
+  label += s.tearLine;
+  label += tracking_prefix(s) + "^LH0,0" + (s.mode ? std::string("^MM") + s.mode : "") +
+           (s.type ? std::string("^MT") + s.type : "") + "^PW" + std::to_string(dots(model, s.widthMm)) +
+           "^LS0^POI^LL" + std::to_string(dots(model, s.lengthMm)) + "\r\n";
   label += "^PR" + std::to_string(s.speed) + "\r\n~SD" + std::to_string(s.darkness) + "\r\n^FO0,0,0\r\n";
   label += "^GFA," + std::to_string(packed.size()) + "," + std::to_string(packed.size()) + "," +
            std::to_string(rowBytes) + ",";
@@ -323,6 +337,107 @@ TEST_P(Labels, CompressedDataLineStopsAtTheStreamEnd)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, Labels, ::testing::Values(k300, k203, k600),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Media handling: each choice as the PPD's default and as a job option
+
+struct MediaCase {
+  const char* name;
+  const char* ppd;      // Default* lines; null: no PPD
+  const char* options;  // the job's options
+  char mode, tracking, type;
+  const char* tearLine;
+  bool logged;  // the log names the four values
+};
+
+constexpr char kQueueDefaults[] =
+    "*DefaultPrintMode: Rewind\n*DefaultMediaTracking: Mark\n*DefaultMediaType: ThermalTransfer\n"
+    "*DefaultTearOffset: 30\n";
+
+const MediaCase kMediaCases[] = {
+    {"Defaults", nullptr, "", 'T', 0, 0, "", false},
+    {"DefaultsNamed", nullptr, "PrintMode=TearOff MediaTracking=PrinterDefault MediaType=PrinterDefault "
+     "TearOffset=PrinterDefault", 'T', 0, 0, "", false},
+    {"PeelOff", nullptr, "PrintMode=PeelOff", 'P', 0, 0, "", true},
+    {"Rewind", nullptr, "PrintMode=Rewind", 'R', 0, 0, "", true},
+    {"Applicator", nullptr, "PrintMode=Applicator", 'A', 0, 0, "", true},
+    {"Cutter", nullptr, "PrintMode=Cutter", 'C', 0, 0, "", true},
+    {"DelayedCut", nullptr, "PrintMode=DelayedCut", 'D', 0, 0, "", true},
+    {"ModePrinterDefault", nullptr, "PrintMode=PrinterDefault", 0, 0, 0, "", true},
+    {"Gap", nullptr, "MediaTracking=Gap", 'T', 'Y', 0, "", true},
+    {"Mark", nullptr, "MediaTracking=Mark", 'T', 'M', 0, "", true},
+    {"Continuous", nullptr, "MediaTracking=Continuous PageSize=4.00x1.00in", 'T', 'N', 0, "", true},
+    {"DirectThermal", nullptr, "MediaType=DirectThermal", 'T', 0, 'D', "", true},
+    {"ThermalTransfer", nullptr, "MediaType=ThermalTransfer", 'T', 0, 'T', "", true},
+    {"TearMinus120", nullptr, "TearOffset=-120", 'T', 0, 0, "~TA-120\r\n", true},
+    {"TearMinus5", nullptr, "TearOffset=-5", 'T', 0, 0, "~TA-005\r\n", true},
+    {"TearZero", nullptr, "TearOffset=0", 'T', 0, 0, "~TA000\r\n", true},
+    {"Tear5", nullptr, "TearOffset=5", 'T', 0, 0, "~TA005\r\n", true},
+    {"TearPlus7", nullptr, "TearOffset=+7", 'T', 0, 0, "~TA007\r\n", true},
+    {"Tear120", nullptr, "TearOffset=120", 'T', 0, 0, "~TA120\r\n", true},
+    {"AllAtOnce", nullptr, "PrintMode=Cutter MediaTracking=Continuous MediaType=DirectThermal TearOffset=-5",
+     'C', 'N', 'D', "~TA-005\r\n", true},
+    {"QueueDefaults", kQueueDefaults, "", 'R', 'M', 'T', "~TA030\r\n", true},
+    {"OptionsOverQueue", kQueueDefaults, "PrintMode=TearOff MediaTracking=PrinterDefault TearOffset=-120",
+     'T', 0, 'T', "~TA-120\r\n", true},
+    // Out of range, not a whole number or not a choice: the queue's value stays.
+    {"Tear121", kQueueDefaults, "TearOffset=121", 'R', 'M', 'T', "~TA030\r\n", true},
+    {"TearMinus121", kQueueDefaults, "TearOffset=-121", 'R', 'M', 'T', "~TA030\r\n", true},
+    {"TearJunk", kQueueDefaults, "TearOffset=5x", 'R', 'M', 'T', "~TA030\r\n", true},
+    {"TearEmpty", kQueueDefaults, "TearOffset=''", 'R', 'M', 'T', "~TA030\r\n", true},
+    {"TearSpaced", kQueueDefaults, "TearOffset=' 5'", 'R', 'M', 'T', "~TA030\r\n", true},
+    {"TearHuge", kQueueDefaults, "TearOffset=4294967301", 'R', 'M', 'T', "~TA030\r\n", true},
+    {"UnknownChoices", kQueueDefaults, "PrintMode=cutter MediaTracking=Web MediaType=Thermal", 'R', 'M', 'T',
+     "~TA030\r\n", true},
+    {"BadQueueDefaults", "*DefaultPrintMode: Tear\n*DefaultTearOffset: 500\n*DefaultMediaTracking: \n", "", 'T',
+     0, 0, "", false},
+};
+
+class MediaLabels : public Labels {};
+
+// The whole label, for two pages: every label of a job carries the
+// settings. The header of the 300 dpi model comes first, ~TA next, and
+// the format commands after ^XA.
+TEST_P(MediaLabels, EveryChoiceReachesEveryLabel)
+{
+  for (const MediaCase& c : kMediaCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> env{"-PPD"};
+    if (c.ppd) {
+      ASSERT_TRUE(write_file(dir + "/queue.ppd", std::string("*PPD-Adobe: \"4.3\"\n") + c.ppd));
+      env = {"PPD=" + dir + "/queue.ppd"};
+    }
+    const GreyPage first = noise_page(24, 5, 61, 2), second = noise_page(9, 3, 62);
+    ASSERT_TRUE(write_raster(dir + "/job.ras", {first, second}));
+    const ProcessResult result = run_file(dir + "/job.ras", c.options, env);
+    ASSERT_EQ(result.status, 0) << result.err;
+
+    LabelSettings s;
+    s.mode = c.mode, s.tracking = c.tracking, s.type = c.type, s.tearLine = c.tearLine;
+    if (std::strstr(c.options, "PageSize=4.00x1.00in"))
+      s.widthMm = 102, s.lengthMm = 25;
+    EXPECT_EQ(result.out, expected_label(GetParam(), s, first) + expected_label(GetParam(), s, second));
+
+    const std::vector<std::string> lines = log();
+    const auto named = std::find_if(lines.begin(), lines.end(),
+                                    [](const std::string& line) { return line.rfind("setting PrintMode:", 0) == 0; });
+    EXPECT_EQ(named != lines.end(), c.logged);
+  }
+}
+
+// The log line names every value, by its choice name.
+TEST_P(MediaLabels, LogNamesTheFourValues)
+{
+  ASSERT_TRUE(write_raster(dir + "/job.ras", {white_page(8, 1)}));
+  ASSERT_EQ(run_file(dir + "/job.ras", "MediaType=ThermalTransfer TearOffset=-7").status, 0);
+  const std::vector<std::string> lines = log();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "setting PrintMode:TearOff MediaTracking:PrinterDefault MediaType:ThermalTransfer TearOffset:-7"),
+            lines.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryModel, MediaLabels, ::testing::Values(k300, k203, k600),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------

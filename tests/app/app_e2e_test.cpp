@@ -39,17 +39,21 @@ struct Job {
   const char* filterOptions;
 };
 
+// The sizes go by their registered PWG names where they have one: a name
+// the printer does not offer would fail the job's successful-ok. A new
+// printer is on gap stock.
 const Job kJobs[] = {
-    {"PhotoDarkerFasterTwoCopies", 2, "oe_4x6-label_4x6in", 20, 15240, "photo", "monochrome",
-     "Darkness=21 PrintSpeed=60 PageSize=4.00x6.00in Halftone=Photo"},
+    {"PhotoDarkerFasterTwoCopies", 2, "na_index-4x6_4x6in", 20, 15240, "photo", "monochrome",
+     "Darkness=21 PrintSpeed=60 PageSize=4.00x6.00in Halftone=Photo MediaTracking=Gap"},
     {"BiLevelSmallSlow", 1, "oe_2.25x1.25-label_2.25x1.25in", -30, 5080, "auto", "bi-level",
-     "Darkness=6 PrintSpeed=20 PageSize=2.25x1.25in Halftone=Threshold"},
-    {"MetricTextThreeCopies", 3, "om_100x150-label_100x150mm", 0, 10160, "text", "monochrome",
-     "Darkness=15 PrintSpeed=40 PageSize=100mmx150mm Halftone=Auto"},
+     "Darkness=6 PrintSpeed=20 PageSize=2.25x1.25in Halftone=Threshold MediaTracking=Gap"},
+    {"MetricTextThreeCopies", 3, "om_small-photo_100x150mm", 0, 10160, "text", "monochrome",
+     "Darkness=15 PrintSpeed=40 PageSize=100mmx150mm Halftone=Auto MediaTracking=Gap"},
 };
 
-// What a printer added with no options prints: the PPDs' defaults.
-constexpr char kDefaultFilterOptions[] = "Darkness=15 PrintSpeed=40 PageSize=4.00x6.00in Halftone=Auto";
+// What a printer added with no options prints: the PPDs' defaults, on the
+// gap stock a new printer starts with.
+constexpr char kDefaultFilterOptions[] = "Darkness=15 PrintSpeed=40 PageSize=4.00x6.00in Halftone=Auto MediaTracking=Gap";
 
 void PrintTo(const Model& model, std::ostream* out) { *out << model.dpi << "dpi"; }
 void PrintTo(const Job& job, std::ostream* out) { *out << job.name; }
@@ -313,6 +317,126 @@ TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
   EXPECT_EQ(job_state(app, printer, jobId), IPP_JSTATE_CANCELED);
   const std::string printed = read_file(path);
   EXPECT_TRUE(printed == firstLabel) << first_difference(printed, firstLabel) << "\n" << app_log_tail(app);
+}
+
+// ---------------------------------------------------------------------------
+// Media settings, made as users make them
+
+// The answer to the request just sent on http.
+std::string read_answer(http_t* http)
+{
+  while (httpUpdate(http) == HTTP_STATUS_CONTINUE) {
+  }
+  std::string body;
+  char chunk[8192];
+  for (ssize_t n; (n = httpRead2(http, chunk, sizeof chunk)) > 0;)
+    body.append(chunk, static_cast<size_t>(n));
+  return body;
+}
+
+// Submits a form of the web interface as a browser does: the page first,
+// for the session token of its form, then the fields. Returns the banner of
+// the answer ("Changes saved.") or what went wrong.
+std::string submit_web_form(const PrinterApp& app, const std::string& path, const std::string& fields)
+{
+  http_t* http = connect_app(app);
+  if (!http)
+    return "no connection";
+  httpClearFields(http);
+  if (httpGet(http, path.c_str()) != 0) {
+    httpClose(http);
+    return "no page";
+  }
+  const std::string page = read_answer(http);
+  httpClose(http);
+  const std::string marker = "name=\"session\" value=\"";
+  const size_t token = page.find(marker);
+  if (token == std::string::npos)
+    return "no form on " + path + ": " + page.substr(0, 300);
+  const size_t start = token + marker.size();
+  const std::string body = "session=" + page.substr(start, page.find('"', start) - start) + "&" + fields;
+
+  http = connect_app(app);
+  if (!http)
+    return "no connection";
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+  httpSetLength(http, body.size());
+  if (httpPost(http, path.c_str()) != 0 || httpWrite2(http, body.data(), body.size()) < 0) {
+    httpClose(http);
+    return "not posted";
+  }
+  const std::string answer = read_answer(http);
+  httpClose(http);
+  const std::string banner = "<div class=\"banner\">";
+  const size_t at = answer.find(banner);
+  return at == std::string::npos ? "no banner" : answer.substr(at + banner.size(), answer.find('<', at + 1) - at - banner.size());
+}
+
+// A 300 dpi printer's media settings: web forms first (page, fields), then
+// `modify -o` options, then the job's own options; and the filter options
+// that print the same labels, after the defaults of a new printer.
+struct MediaSetup {
+  const char* name;
+  std::vector<std::pair<const char*, const char*>> forms;
+  std::vector<std::string> modify, submit;
+  const char* filterOptions;
+};
+
+const MediaSetup kMediaSetups[] = {
+    {"Modify", {}, {"label-mode-configured=cutter", "media-tracking=continuous", "zpl-media-type=direct-thermal",
+                    "zpl-tear-offset=-500", "media-top-offset=2mm"}, {},
+     "PrintMode=Cutter MediaTracking=Continuous MediaType=DirectThermal TearOffset=-59 Vertical=24"},
+    {"WebPages",
+     {{"label", "label-mode-configured=peel-off"},
+      {"media", "ready0-size=na_index-4x6_4x6in&ready0-borderless=on&ready0-left-offset=-1.0&ready0-top-offset=0"
+                "&ready0-tracking=mark&ready0-type=labels"},
+      {"printing", "zpl-tear-offset=2000&zpl-media-type=thermal-transfer&zpl-dotted-line=on"}},
+     {}, {},
+     "PrintMode=PeelOff MediaTracking=Mark Horizontal=-12 TearOffset=120 MediaType=ThermalTransfer DottedLine=1"},
+    // The tracking set last counts, whichever way it was set.
+    {"ModifyAfterMediaPage",
+     {{"media", "ready0-size=na_index-4x6_4x6in&ready0-borderless=on&ready0-tracking=mark&ready0-type=labels"}},
+     {"media-tracking=continuous"}, {}, "MediaTracking=Continuous"},
+    {"JobsOwnValues", {}, {"zpl-media-type=direct-thermal"},
+     {"zpl-media-type=thermal-transfer", "zpl-tear-offset=150", "media-tracking=web"},
+     "MediaType=ThermalTransfer TearOffset=18 MediaTracking=Gap"},
+};
+
+TEST_F(PrinterAppTest, MediaSettingsGiveTheFiltersLabels)
+{
+  const Model& model = kModelsWithFilters[1];
+  ASSERT_EQ(model.dpi, 300);
+  const std::string rasterPath = raster(model);
+  for (const MediaSetup& setup : kMediaSetups) {
+    SCOPED_TRACE(setup.name);
+    const std::string printer = std::string("media-") + setup.name;
+    const std::string out = root + "/out-" + printer;
+    ASSERT_TRUE(make_public_dir(out));
+    ProcessResult result = run_app(app, {"add", "-d", printer, "-v", "file://" + out, "-m", "zpl_300dpi"});
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    for (const auto& [page, fields] : setup.forms)
+      EXPECT_EQ(submit_web_form(app, "/" + printer + "/" + page, fields), "Changes saved.") << page;
+    std::vector<std::string> modify{"modify", "-d", printer};
+    for (const std::string& option : setup.modify)
+      modify.insert(modify.end(), {"-o", option});
+    if (!setup.modify.empty()) {
+      result = run_app(app, modify);
+      ASSERT_EQ(result.status, 0) << result.out << result.err;
+    }
+    std::vector<std::string> submit{"submit", "-d", printer, "-t", "media"};
+    for (const std::string& option : setup.submit)
+      submit.insert(submit.end(), {"-o", option});
+    submit.push_back(rasterPath);
+    result = run_app(app, submit);
+    ASSERT_EQ(result.status, 0) << result.out << result.err;
+
+    const std::string expected =
+        filter_labels(model, rasterPath, 1, (std::string(kDefaultFilterOptions) + " " + setup.filterOptions).c_str());
+    const std::string printed = wait_for_content(out + "/media.prn", expected);
+    EXPECT_TRUE(printed == expected) << first_difference(printed, expected) << "\n"
+                                     << printed.substr(0, 80) << "\n" << expected.substr(0, 80) << app_log_tail(app);
+  }
 }
 
 // The web interface's home page lists the printers.

@@ -153,10 +153,45 @@ TEST_P(Ppd, RenderingOptionsAndDefaults)
   }
 }
 
+// The media options offer exactly the filter's choices, its default first
+// and marked; each choice, and each TearOffset, means to the filter what
+// its name says. A choice renamed on one side would print the default.
+TEST_P(Ppd, MediaOptionsAreTheFiltersChoices)
+{
+  for (const MediaOption* table : {&kPrintModeOption, &kMediaTrackingOption, &kMediaTypeOption}) {
+    const std::string name(table->name);
+    SCOPED_TRACE(name);
+    const ppd_option_t* option = ppdFindOption(ppd.get(), name.c_str());
+    ASSERT_NE(option, nullptr);
+    EXPECT_EQ(option->ui, PPD_UI_PICKONE);
+    ASSERT_EQ(static_cast<size_t>(option->num_choices), table->count);
+    for (int i = 0; i < option->num_choices; ++i) {
+      EXPECT_EQ(option->choices[i].choice, table->choices[i].name);
+      char letter = '?';
+      EXPECT_TRUE(parse_media_choice(*table, option->choices[i].choice, &letter));
+      EXPECT_EQ(letter, table->choices[i].letter);
+    }
+    EXPECT_EQ(option->defchoice, table->choices[0].name);
+  }
+
+  const ppd_option_t* tear = ppdFindOption(ppd.get(), "TearOffset");
+  ASSERT_NE(tear, nullptr);
+  ASSERT_EQ(tear->num_choices, 26);
+  EXPECT_STREQ(tear->defchoice, "PrinterDefault");
+  int16_t rows = 0;
+  EXPECT_TRUE(parse_tear_offset(tear->choices[0].choice, &rows));
+  EXPECT_EQ(rows, kTearOffsetPrinterDefault);
+  for (int i = 1; i < tear->num_choices; ++i) {
+    EXPECT_TRUE(parse_tear_offset(tear->choices[i].choice, &rows)) << tear->choices[i].choice;
+    EXPECT_EQ(rows, 10 * (i - 1) - 120);
+  }
+}
+
 TEST_P(Ppd, FilterTakesItsDefaults)
 {
-  LabelDoc doc;
-  std::memset(&doc, 0, sizeof doc);
+  // The media fields start away from their defaults: the PPD must set them.
+  LabelDoc doc{};
+  doc.printMode = 'C', doc.mediaTracking = 'N', doc.mediaType = 'D', doc.tearOffset = 50;
   ASSERT_EQ(setenv("PPD", GetParam().ppd, 1), 0);
   set_pstops_with_ppd(&doc);
   unsetenv("PPD");
@@ -168,6 +203,10 @@ TEST_P(Ppd, FilterTakesItsDefaults)
   EXPECT_EQ(doc.horizontal, 0);
   EXPECT_EQ(doc.vertical, 0);
   EXPECT_EQ(doc.halftone, Halftone::kAuto);
+  EXPECT_EQ(doc.printMode, 'T');
+  EXPECT_EQ(doc.mediaTracking, 0);
+  EXPECT_EQ(doc.mediaType, 0);
+  EXPECT_EQ(doc.tearOffset, kTearOffsetPrinterDefault);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, Ppd, ::testing::Values(k300, k203, k600),
