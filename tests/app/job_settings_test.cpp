@@ -4,7 +4,6 @@
 #include <climits>
 #include <set>
 #include <string>
-#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -116,9 +115,7 @@ TEST(AppSettings, TheRecordHoldsTheJobAndTheFiltersDefaultsElsewhere)
 }
 
 // ---------------------------------------------------------------------------
-// Media handling: printer settings and the job's media to the record
-
-const ModelProfile* const kAppModels[] = {&kProfile203, &kProfile300, &kProfile600};
+// Media handling: what the end-to-end labels don't reach
 
 TEST(AppMedia, LengthsAreDotsToTheNearestAndTearOffsetsHeldToTheTildeRange)
 {
@@ -128,11 +125,9 @@ TEST(AppMedia, LengthsAreDotsToTheNearestAndTearOffsetsHeldToTheTildeRange)
     int16_t dots, rows;
   } cases[] = {
       {0, &kProfile203, 0, kTearOffsetPrinterDefault},  // 0 leaves the printer's own
-      {500, &kProfile203, 40, 40},     {500, &kProfile300, 59, 59},     {500, &kProfile600, 118, 118},
-      {-500, &kProfile300, -59, -59},  {200, &kProfile300, 24, 24},     // 23.6 rounds up
-      {-100, &kProfile300, -12, -12},  {6, &kProfile203, 0, 0},         // 0.48: ~TA000, not none
-      {7, &kProfile203, 1, 1},         {1500, &kProfile203, 120, 120},  {1520, &kProfile203, 122, 120},
-      {-100000, &kProfile600, -23600, -120},
+      {500, &kProfile203, 40, 40},     {500, &kProfile600, 118, 118},   {-100, &kProfile300, -12, -12},
+      {6, &kProfile203, 0, 0},         // 0.48 dots: ~TA000, not none
+      {1520, &kProfile203, 122, 120},  {-100000, &kProfile600, -23600, -120},
       {INT32_MAX, &kProfile300, INT16_MAX, 120}, {INT32_MIN, &kProfile300, INT16_MIN, -120},
   };
   for (const auto& c : cases) {
@@ -140,32 +135,12 @@ TEST(AppMedia, LengthsAreDotsToTheNearestAndTearOffsetsHeldToTheTildeRange)
     EXPECT_EQ(hundredths_to_dots(c.hundredths, *c.model), c.dots);
     EXPECT_EQ(tear_offset_rows(c.hundredths, *c.model), c.rows);
   }
-  // The range the driver declares is the whole ~TA range, and no more.
-  for (const ModelProfile* model : kAppModels) {
-    const int reach = dots_to_hundredths(kMaxTearOffset, *model);
-    EXPECT_EQ(tear_offset_rows(reach, *model), 120) << model->dpi;
-    EXPECT_EQ(tear_offset_rows(-reach, *model), -120) << model->dpi;
-  }
-}
-
-TEST(AppMedia, ModesAndTrackingsAreTheFiltersLetters)
-{
-  const std::pair<pappl_label_mode_t, char> modes[] = {
-      {PAPPL_LABEL_MODE_TEAR_OFF, 'T'},   {PAPPL_LABEL_MODE_PEEL_OFF, 'P'}, {PAPPL_LABEL_MODE_REWIND, 'R'},
-      {PAPPL_LABEL_MODE_APPLICATOR, 'A'}, {PAPPL_LABEL_MODE_CUTTER, 'C'},   {PAPPL_LABEL_MODE_CUTTER_DELAYED, 'D'},
-      {0, 'T'},  // a printer from before label modes tears off, as it did
-      {PAPPL_LABEL_MODE_KIOSK, 'T'},
-  };
-  for (const auto& [mode, letter] : modes)
-    EXPECT_EQ(print_mode_letter(mode), letter) << mode;
-  const std::pair<pappl_media_tracking_t, char> trackings[] = {
-      {PAPPL_MEDIA_TRACKING_CONTINUOUS, 'N'}, {PAPPL_MEDIA_TRACKING_GAP, 'Y'}, {PAPPL_MEDIA_TRACKING_MARK, 'M'},
-      {PAPPL_MEDIA_TRACKING_WEB, 'Y'}, {0, 0},
-  };
-  for (const auto& [tracking, letter] : trackings)
-    EXPECT_EQ(tracking_letter(tracking), letter) << tracking;
-  EXPECT_EQ(ipp_keyword("ThermalTransfer"), "thermal-transfer");
-  EXPECT_EQ(ipp_keyword("PrinterDefault"), "printer-default");
+  // The range the driver declares is the whole ~TA range.
+  for (const ModelProfile* model : kModels)
+    EXPECT_EQ(tear_offset_rows(dots_to_hundredths(kMaxTearOffset, *model), *model), 120) << model->dpi;
+  // Printers made before label modes and tracking: the labels they printed.
+  EXPECT_EQ(print_mode_letter(0), 'T');
+  EXPECT_EQ(tracking_letter(0), 0);
 }
 
 // Values as PAPPL renders them; one that does not read leaves the setting.
@@ -178,12 +153,10 @@ TEST(AppMedia, VendorValuesReadOrLeaveTheSetting)
     char mediaType;
     int16_t dottedLine;
   } cases[] = {
-      {kTearOffsetAttr, "250", 250, 'T', 1},       {kTearOffsetAttr, "-1016", -1016, 'T', 1},
-      {kTearOffsetAttr, "5x", 77, 'T', 1},         {kTearOffsetAttr, "", 77, 'T', 1},
-      {kTearOffsetAttr, "99999999999", 77, 'T', 1},
-      {kMediaTypeAttr, "direct-thermal", 77, 'D', 1}, {kMediaTypeAttr, "printer-default", 77, 0, 1},
-      {kMediaTypeAttr, "DirectThermal", 77, 'T', 1},  {kDottedLineAttr, "false", 77, 'T', 0},
-      {kDottedLineAttr, "on", 77, 'T', 1},            {"zpl-unknown", "1", 77, 'T', 1},
+      {kTearOffsetAttr, "-1016", -1016, 'T', 1},      {kTearOffsetAttr, "5x", 77, 'T', 1},
+      {kTearOffsetAttr, "", 77, 'T', 1},              {kTearOffsetAttr, "99999999999", 77, 'T', 1},
+      {kMediaTypeAttr, "printer-default", 77, 0, 1},  {kMediaTypeAttr, "DirectThermal", 77, 'T', 1},
+      {kDottedLineAttr, "false", 77, 'T', 0},         {kDottedLineAttr, "on", 77, 'T', 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.value);
@@ -193,28 +166,6 @@ TEST(AppMedia, VendorValuesReadOrLeaveTheSetting)
     EXPECT_EQ(settings.tearOffset, c.tearOffset);
     EXPECT_EQ(settings.mediaType, c.mediaType);
     EXPECT_EQ(settings.dottedLine, c.dottedLine);
-  }
-}
-
-TEST(AppMedia, RecordTakesTheMediaAndThePrinterSettings)
-{
-  pappl_pr_options_t options = job_options(1);
-  options.media.tracking = PAPPL_MEDIA_TRACKING_MARK;
-  options.media.top_offset = 200;
-  options.media.left_offset = -100;
-  PrinterLabelSettings printer;
-  printer.mode = PAPPL_LABEL_MODE_CUTTER_DELAYED, printer.tearOffset = -300, printer.mediaType = 'D';
-  printer.dottedLine = 1;
-  for (const ModelProfile* model : kAppModels) {
-    SCOPED_TRACE(model->dpi);
-    const LabelDoc doc = job_label_doc(options, "image/pwg-raster", *model, printer);
-    EXPECT_EQ(doc.printMode, 'D');
-    EXPECT_EQ(doc.mediaTracking, 'M');
-    EXPECT_EQ(doc.mediaType, 'D');
-    EXPECT_EQ(doc.tearOffset, tear_offset_rows(-300, *model));
-    EXPECT_EQ(doc.vertical, hundredths_to_dots(200, *model));
-    EXPECT_EQ(doc.horizontal, hundredths_to_dots(-100, *model));
-    EXPECT_EQ(doc.dottedLine, model->dottedLineHeader ? 1 : 0);  // no header, no choice
   }
 }
 
