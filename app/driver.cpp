@@ -343,8 +343,8 @@ bool add_vendor_attributes(pappl_pr_driver_data_t* data, ipp_t** attrs, const Mo
     values[i] = keywords[i].c_str();
   }
   data->vendor[data->num_vendor++] = kMediaTypeAttr;
-  ippAddStrings(ipp, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, named(kMediaTypeAttr, "-supported").c_str(), static_cast<int>(values.size()),
-                nullptr, values.data());
+  ippAddStrings(ipp, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, named(kMediaTypeAttr, "-supported").c_str(),
+                static_cast<int>(values.size()), nullptr, values.data());
   ippAddString(ipp, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, named(kMediaTypeAttr, "-default").c_str(), nullptr, values[0]);
 
   if (model.dottedLineHeader) {

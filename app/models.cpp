@@ -42,7 +42,8 @@ std::string pwg_media_name(const PageEntry& size)
   // CUPS matches only within its tolerance (4 x 6.5 in comes back as a
   // 102 x 165 mm envelope), or names custom_, has none.
   const double hundredths = std::strcmp(unit, "in") == 0 ? 2540.0 : 100.0;
-  const int x = static_cast<int>(std::lround(width * hundredths)), y = static_cast<int>(std::lround(length * hundredths));
+  const int x = static_cast<int>(std::lround(width * hundredths));
+  const int y = static_cast<int>(std::lround(length * hundredths));
   if (const pwg_media_t* pwg = pwgMediaForSize(x, y))
     if (pwg->width == x && pwg->length == y && std::strncmp(pwg->pwg, "custom_", 7) != 0)
       return pwg->pwg;

@@ -53,7 +53,8 @@ const Job kJobs[] = {
 
 // What a printer added with no options prints: the PPDs' defaults, on the
 // gap stock a new printer starts with.
-constexpr char kDefaultFilterOptions[] = "Darkness=15 PrintSpeed=40 PageSize=4.00x6.00in Halftone=Auto MediaTracking=Gap";
+constexpr char kDefaultFilterOptions[] =
+    "Darkness=15 PrintSpeed=40 PageSize=4.00x6.00in Halftone=Auto MediaTracking=Gap";
 
 void PrintTo(const Model& model, std::ostream* out) { *out << model.dpi << "dpi"; }
 void PrintTo(const Job& job, std::ostream* out) { *out << job.name; }
@@ -370,7 +371,10 @@ std::string submit_web_form(const PrinterApp& app, const std::string& path, cons
   httpClose(http);
   const std::string banner = "<div class=\"banner\">";
   const size_t at = answer.find(banner);
-  return at == std::string::npos ? "no banner" : answer.substr(at + banner.size(), answer.find('<', at + 1) - at - banner.size());
+  if (at == std::string::npos)
+    return "no banner";
+  const size_t text = at + banner.size();
+  return answer.substr(text, answer.find('<', text) - text);
 }
 
 // A 300 dpi printer's media settings: web forms first (page, fields), then
