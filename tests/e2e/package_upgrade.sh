@@ -14,7 +14,8 @@
 # cupsd runs in a private mount namespace with its own copies of /etc/cups
 # and CUPS's run, spool, cache and log folders, on its local socket only,
 # so the machine's scheduler and queues are never touched. Exits 77 (skip)
-# where it can't run: not root, no unshare, zplfilter already installed.
+# where it can't run: not root, no mount namespace, zplfilter already
+# installed.
 set -euo pipefail
 
 new_deb=$(realpath "$1") old_drv=$(realpath "$2") ppdc=$3 sample_pdf=$(realpath "$4")
@@ -22,9 +23,17 @@ skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 [ "$(id -u)" -eq 0 ] || skip "installs the package system-wide: root only"
-command -v unshare >/dev/null || skip "unshare is not installed"
+probe=$(mktemp -d)
+unshare -m --propagation private sh -c "mount -t tmpfs tmpfs '$probe'" 2>/dev/null ||
+  { rmdir "$probe"; skip "no private mount namespace here (unshare -m)"; }
+rmdir "$probe"
 if dpkg-query -W -f='${Status}' zplfilter 2>/dev/null | grep -q "ok installed"; then
   skip "zplfilter is installed on this machine; the test would replace and then remove it"
+fi
+if [ "${ZPL_UPGRADE_INSIDE:-}" != 1 ]; then
+  while read -r path; do
+    [ -d "$path" ] || [ ! -e "$path" ] || skip "$path exists and belongs to no zplfilter package"
+  done < <(dpkg-deb -c "$new_deb" | awk '{print substr($6, 2)}')
 fi
 
 apt_get() {
@@ -74,7 +83,8 @@ for dir in /etc/cups /run/cups /var/cache/cups /var/spool/cups /var/log/cups; do
 done
 [ -d /run/systemd ] && mount -t tmpfs tmpfs /run/systemd
 mkdir -p "$work/sbin-upper" "$work/sbin-work"
-mount -t overlay overlay -o "lowerdir=/usr/sbin,upperdir=$work/sbin-upper,workdir=$work/sbin-work" /usr/sbin
+mount -t overlay overlay -o "lowerdir=/usr/sbin,upperdir=$work/sbin-upper,workdir=$work/sbin-work" /usr/sbin ||
+  skip "no overlay file system to put a policy-rc.d in"
 printf '#!/bin/sh\nexit 0\n' > /usr/sbin/policy-rc.d
 chmod 755 /usr/sbin/policy-rc.d
 sed -i -E '/^(Listen [^/]|Port )/d' /etc/cups/cupsd.conf
