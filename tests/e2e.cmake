@@ -15,7 +15,6 @@ if(CUPSTESTPPD_EXECUTABLE)
 endif()
 
 zpl_filter_tests(e2e_tests
-  e2e/cups_env.cpp
   e2e/cupsfilter_test.cpp
   e2e/ppd_test.cpp
   e2e/queue_test.cpp

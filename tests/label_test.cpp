@@ -45,15 +45,6 @@ std::string base64(const std::vector<uint8_t>& raw)
   return text;
 }
 
-std::vector<uint8_t> zlib_stream(const std::vector<uint8_t>& packed)
-{
-  std::vector<uint8_t> stream(compressBound(packed.size()));
-  uLongf len = stream.size();
-  EXPECT_EQ(compress(stream.data(), &len, packed.data(), packed.size()), Z_OK);
-  stream.resize(len);
-  return stream;
-}
-
 // The graphic data as a printer expects it: ":Z64:", text, ":", CRC, CR LF.
 std::string z64(const std::vector<uint8_t>& packed)
 {

@@ -50,7 +50,7 @@ protected:
   // The label with its zlib stream replaced, base64 and CRC made anew.
   static std::string with_stream(const std::vector<uint8_t>& stream, const std::string& counts = "296,296,8")
   {
-    return with_graphic(label, counts, base64_field(":Z64:", stream));
+    return with_graphic(label, counts, graphic_field(":Z64:", stream));
   }
 
   static GreyPage page;
@@ -90,14 +90,14 @@ TEST_F(PreviewFault, WrongCrc)
 
 TEST_F(PreviewFault, Base64ThatDoesNotDecode)
 {
-  const std::string field = base64_field(":Z64:", zlib_stream(packed));
+  const std::string field = graphic_field(":Z64:", zlib_stream(packed));
   std::string text = field.substr(5, field.rfind(':') - 5);
   text[8] = '*';
-  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", text)), 1,
+  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", text)), 1,
                "base64 does not decode: '*' at character 9");
-  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", text.substr(0, text.size() - 1))), 1,
+  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", text.substr(0, text.size() - 1))), 1,
                "base64 does not decode");
-  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", "eJ=w" + text.substr(4))), 1,
+  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", "eJ=w" + text.substr(4))), 1,
                "base64 does not decode");
 }
 
@@ -131,7 +131,7 @@ TEST_F(PreviewFault, InflatedSizeDiffersFromTheCounts)
                "zlib stream inflates to 296 bytes, the ^GFA counts say 304");
   expect_fault(with_stream(zlib_stream(packed), "288,288,8"), 1,
                "zlib stream inflates to more than the 288 bytes the ^GFA counts say");
-  expect_fault(with_graphic(label, "288,288,8", base64_field(":B64:", packed)), 1,
+  expect_fault(with_graphic(label, "288,288,8", graphic_field(":B64:", packed)), 1,
                "base64 data gives 296 bytes, the ^GFA counts say 288");
   expect_fault(with_graphic(label, "304,304,8", hex_field(packed, 8)), 1, "hex data has 592 digits");
 }

@@ -137,7 +137,7 @@ TEST_P(PreviewRoundTrip, B64AndHexDataGiveTheSameDots)
   const std::vector<uint8_t> packed = pack_reference(page, m.threshold);
   const std::string label = filter_labels(m.program, {page});
   const std::string counts = "296,296,8";
-  const std::string b64 = with_graphic(label, counts, base64_field(":B64:", packed));
+  const std::string b64 = with_graphic(label, counts, graphic_field(":B64:", packed));
   const std::string hex = with_graphic(label, counts, hex_field(packed, 8));
 
   const ZplStream stream = parse_zpl(b64 + hex);

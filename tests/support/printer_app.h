@@ -1,6 +1,14 @@
 // A private zpl-printer-app server for the end-to-end tests: its state,
-// socket, spool and log under a temp folder, listening on a free loopback
-// port, with a folder device per printer. Nothing outside the folder is used.
+// socket, spool and log under a folder of the test, listening on a free
+// loopback port, with a folder device per printer. Nothing outside the
+// folder is used.
+//
+//     TempDir root;
+//     PrinterApp app;  // ends the server when it goes out of scope
+//     ASSERT_TRUE(start_printer_app(app, build_paths().printerApp, root.path));
+//     ASSERT_EQ(run_app(app, {"add", "-d", "p203", "-v", "file://" + out, "-m", "zpl_203dpi"}).status, 0);
+//     const int job = submit_to_app(app, "p203", "label", file);
+//     const std::string printed = wait_for_closed_file(out + "/label.prn");
 #pragma once
 
 #include <sys/types.h>
@@ -32,6 +40,11 @@ bool start_printer_app(PrinterApp& app, const std::string& program, const std::s
 // Runs a sub-command (add, submit, drivers, shutdown, ...) against the server.
 ProcessResult run_app(const PrinterApp& app, const std::vector<std::string>& args);
 
+// `submit` of a file to a printer as job title; returns the job id, or 0
+// after reporting a failure. extra goes before the file ({"-o", "copies=3"}).
+int submit_to_app(const PrinterApp& app, const std::string& printer, const std::string& title,
+                  const std::string& file, const std::vector<std::string>& extra = {});
+
 // Sends `shutdown` and waits up to 30 s for the server to end. Returns its
 // exit status, or -1 when it did not end (it is then killed, and the test
 // fails).
@@ -50,6 +63,11 @@ int job_state(const PrinterApp& app, const std::string& printer, int jobId);
 // shows completed before PAPPL has closed its file). Returns what it holds
 // last.
 std::string wait_for_content(const std::string& path, const std::string& expected);
+
+// Waits (up to 60 s) until the file exists and no process holds it open
+// any more: a folder device's job file is then complete, whatever the job
+// state says. Returns its content; fails the test on the timeout.
+std::string wait_for_closed_file(const std::string& path);
 
 // The last lines of the server's log, for failure messages.
 std::string app_log_tail(const PrinterApp& app);
