@@ -6,18 +6,16 @@ namespace {
 
 const std::string kDotted("\x1F\x1B\x1A\x01\x03\x01", 6);
 
-// A label of a hex graphic of the given size, ^XA to ^XZ and the line end,
-// behind the 300 dpi model's dotted-line switch when asked.
-std::string hex_label(size_t graphicBytes, bool dottedLine, const std::string& lineEnd)
+}  // namespace
+
+std::string hex_label(size_t graphicBytes, bool dottedLine, std::string_view lineEnd)
 {
   const std::string count = std::to_string(graphicBytes);
   std::string label = (dottedLine ? kDotted + '\0' : "") + "^XA^FO0,0^GFA," + count + "," + count + ",8,";
   for (size_t i = 0; i < graphicBytes; ++i)
     label += "0123456789ABCDEF"[i % 16];
-  return label + "^FS^XZ" + lineEnd;
+  return label + "^FS^XZ" + std::string(lineEnd);
 }
-
-}  // namespace
 
 const std::vector<ZplSample>& zpl_samples()
 {

@@ -378,6 +378,10 @@ struct ZplSample {
   int labels = 0;  // ^XA...^XZ labels it holds
 };
 
+// A label with a hex graphic of the given size, ^XA to ^XZ and the line
+// end, behind the 300 dpi model's dotted-line switch when asked.
+std::string hex_label(size_t graphicBytes, bool dottedLine, std::string_view lineEnd = "\r\n");
+
 // Jobs that are ZPL by their content, whatever their name.
 const std::vector<ZplSample>& zpl_samples();
 // Files that are not ZPL, though some hold a ^XA somewhere.
