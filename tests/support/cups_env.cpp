@@ -146,7 +146,8 @@ ProcessResult run_cupsfilter(const std::string& ppd, const std::string& file, co
   std::vector<std::string> args{"-c", shared_cupsfilter_conf(), "-e", "-p", ppd, "-m", to};
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back(file);
-  return run_tool("cupsfilter", args, fs::path(file).parent_path().string());
+  // The test builds of our filters log into the working folder: the shared one.
+  return run_tool("cupsfilter", args, fs::path(shared_cupsfilter_conf()).parent_path().string());
 }
 
 int free_loopback_port()
