@@ -21,6 +21,7 @@ struct Traffic {
   std::vector<double> outputShares;
   std::vector<unsigned> delaysMs;
 };
+void PrintTo(const Traffic& traffic, std::ostream* os) { *os << traffic.name; }
 
 PipePlan slow_reader()
 {

@@ -56,6 +56,7 @@ struct BadPage {
   RawPage page;
   std::string err;  // standard error after the first page's line
 };
+void PrintTo(const BadPage& bad, std::ostream* os) { *os << bad.name; }
 
 // The sanitizer's allocator announces a refused request on standard error
 // before returning null; the filter's own lines are what is tested.

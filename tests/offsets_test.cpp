@@ -23,6 +23,7 @@ struct OffsetCase {
   int horizontal, vertical;  // the job's options
   int shiftX, shiftY;        // where the page's top left pixel lands on the label
 };
+void PrintTo(const OffsetCase& c, std::ostream* os) { *os << c.name; }
 
 const OffsetCase kCases[] = {
     {"None", 0, 0, 0, 0},

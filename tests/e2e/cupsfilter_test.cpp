@@ -21,6 +21,7 @@ struct Job {
   int widthMm, lengthMm, darkness, speed, dottedLine;
   Halftone halftone;  // the PPD's Auto unless the job chose another
 };
+void PrintTo(const Job& job, std::ostream* out) { *out << job.name; }
 
 const Job kDefaults{"PpdDefaults", {}, 102, 152, 15, 4, 0, Halftone::kAuto};
 const Job kOptions{"NamedSizeAndOptions",
@@ -128,6 +129,7 @@ struct BarCase {
   std::vector<std::string> options;
   int growth;  // dots every bar gains
 };
+void PrintTo(const BarCase& bars, std::ostream* out) { *out << bars.name; }
 
 std::vector<BarCase> bar_cases()
 {

@@ -8,7 +8,9 @@
 // - The model table. test_models() has one row per profile of
 //   common/profile.h (kModels), with what the tests add: the test build of
 //   the model's filter and its PPD. Parameterise with
-//   ::testing::ValuesIn(test_models()) and name the cases with ParamName();
+//   ::testing::ValuesIn(test_models()) and name the cases with ParamName()
+//   (a parameter struct of a test's own needs a `name`, and a PrintTo for
+//   a readable ctest listing);
 //   test_model(203) picks one row. Expected sizes come from dots(), in exact
 //   integer arithmetic, not from the product's own conversion.
 //
@@ -93,7 +95,6 @@ struct TestModel {
   std::string installed; // "zplfilter-<dpi>", its name in CUPS's filter folder
   std::string ppd;       // the PPD built for it
 };
-void PrintTo(const TestModel& model, std::ostream* os);
 
 // Every model of common/profile.h, in its order there.
 const std::vector<TestModel>& test_models();
@@ -124,6 +125,9 @@ struct ParamName {
     return joined;
   }
 };
+
+// Prints a model as its name in gtest's messages and ctest's listing.
+void PrintTo(const TestModel& model, std::ostream* os);
 
 // The programs and files of this build, where CMake put them.
 struct BuildPaths {
