@@ -53,7 +53,8 @@ const std::vector<ZplSample>& not_zpl_samples()
         {"image", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16) + "^XA^XZ", 0},
         {"CUPS raster", "RaS2", 0},
         {"switch cut short", kDotted.substr(0, 3) + "^XA^XZ", 0},
-        {"switch alone", kDotted + '\0', 0},
+        {"switch alone", kDotted, 0},
+        {"switch and its value alone", kDotted + '\0', 0},
         {"null byte first", std::string("\0^XA^XZ", 7), 0},
     };
   }();
