@@ -2,9 +2,11 @@
 # contents and control fields checked, lintian run on it, and (as root)
 # installed system-wide with apt, used through CUPS and purged.
 if(ZPL_SANITIZE)
+  zpl_test_group_omitted(package "it ships the programs as built for use, not their sanitizer build")
   return()
 endif()
-if(NOT ZPL_DEB_FILE)
+zpl_find_tools(package have_dpkg dpkg-deb dpkg-shlibdeps apt-get)
+if(NOT have_dpkg)
   return()
 endif()
 
@@ -13,9 +15,9 @@ add_test(NAME package.build
 set_tests_properties(package.build PROPERTIES
   WORKING_DIRECTORY "${PROJECT_BINARY_DIR}" FIXTURES_SETUP zpl_deb LABELS e2e TIMEOUT 600)
 
-find_program(LINTIAN_EXECUTABLE lintian)
-if(LINTIAN_EXECUTABLE)
-  add_test(NAME package.lintian COMMAND ${LINTIAN_EXECUTABLE} --fail-on error "${ZPL_DEB_FILE}")
+zpl_find_tools(package.lintian have_lintian lintian)
+if(have_lintian)
+  add_test(NAME package.lintian COMMAND ${ZPL_TOOL_lintian} --fail-on error "${ZPL_DEB_FILE}")
   set_tests_properties(package.lintian PROPERTIES FIXTURES_REQUIRED zpl_deb LABELS e2e TIMEOUT 600)
 endif()
 

@@ -72,8 +72,7 @@ TEST_P(CupsChain, EveryLabelHoldsTheRasterCupsMade)
   ASSERT_TRUE(write_file(dir.file("sample.ras"), convert("application/vnd.cups-raster")));
   std::vector<GreyPage> pages;
   cups_page_header2_t header;
-  std::string error;
-  ASSERT_TRUE(read_raster_pages(dir.file("sample.ras"), pages, header, error)) << error;
+  ASSERT_TRUE(read_raster_pages(dir.file("sample.ras"), pages, header));
   // What the PPD asks of the rasteriser is what the filter packs.
   EXPECT_EQ(header.cupsColorSpace, CUPS_CSPACE_W);
   EXPECT_EQ(header.cupsBitsPerColor, 8u);
@@ -193,8 +192,7 @@ TEST_P(BarWidths, AreTheDrawnDotsPlusTheFillRulesGrowth)
 
   std::vector<GreyPage> pages;
   cups_page_header2_t header;
-  std::string error;
-  ASSERT_TRUE(read_raster_pages(dir.file("bars.ras"), pages, header, error)) << error;
+  ASSERT_TRUE(read_raster_pages(dir.file("bars.ras"), pages, header));
   ASSERT_EQ(pages.size(), 1u);
   std::vector<int> expected;
   for (int dots : kBarDots)

@@ -74,20 +74,6 @@ std::string job_id(const std::string& lpOutput, const std::string& queue)
 
 }  // namespace
 
-// Writes root/cups-files.conf for cupsfilter -c: our programs among CUPS's
-// filters, our MIME files of mimeDir among CUPS's. "" after reporting.
-std::string make_cupsfilter_conf(const std::string& root, const FilterPrograms& programs, const std::string& mimeDir)
-{
-  const std::string serverBin = make_server_bin(root, programs);
-  const std::string dataDir = serverBin.empty() ? "" : make_data_dir(root, mimeDir);
-  const std::string conf = root + "/cups-files.conf";
-  if (dataDir.empty() || !write_file(conf, "ServerBin " + serverBin + "\nDataDir " + dataDir + "\n")) {
-    ADD_FAILURE() << "cannot set up cupsfilter under " << root;
-    return {};
-  }
-  return conf;
-}
-
 FilterPrograms test_filters()
 {
   FilterPrograms programs;
@@ -132,6 +118,24 @@ std::string make_data_dir(const std::string& root, const std::string& mimeDir, c
   }
   return data.string();
 }
+
+namespace {
+
+// Writes root/cups-files.conf for cupsfilter -c: our programs among CUPS's
+// filters, our MIME files of mimeDir among CUPS's. "" after reporting.
+std::string make_cupsfilter_conf(const std::string& root, const FilterPrograms& programs, const std::string& mimeDir)
+{
+  const std::string serverBin = make_server_bin(root, programs);
+  const std::string dataDir = serverBin.empty() ? "" : make_data_dir(root, mimeDir);
+  const std::string conf = root + "/cups-files.conf";
+  if (dataDir.empty() || !write_file(conf, "ServerBin " + serverBin + "\nDataDir " + dataDir + "\n")) {
+    ADD_FAILURE() << "cannot set up cupsfilter under " << root;
+    return {};
+  }
+  return conf;
+}
+
+}  // namespace
 
 const std::string& shared_cupsfilter_conf()
 {
@@ -338,13 +342,4 @@ void expect_installed_driver(const PrivateCupsd& daemon, const std::string& root
     ASSERT_FALSE(print_job(daemon, queue, root + "/installed.zpl").empty());
     EXPECT_EQ(read_file(output), zpl);
   }
-}
-
-std::string print_file(const PrivateCupsd& daemon, const std::string& queue, const std::string& file,
-                       const std::vector<std::string>& options, int copies)
-{
-  std::vector<std::string> args{"-n", std::to_string(copies)};
-  for (const std::string& option : options)
-    args.insert(args.end(), {"-o", option});
-  return submit_job(daemon, queue, file, args);
 }

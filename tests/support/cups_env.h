@@ -123,14 +123,3 @@ std::string stage_install(const std::string& root, const std::string& prefix = {
 // file reaches its device unchanged. Output goes to root/out.
 void expect_installed_driver(const PrivateCupsd& daemon, const std::string& root, const std::string& ppdPrefix);
 
-// --- older forms, until every test is on the helpers above ---
-
-std::string make_cupsfilter_conf(const std::string& root, const FilterPrograms& programs, const std::string& mimeDir);
-
-struct TempRoot {
-  std::string path;
-  ~TempRoot() { remove_tree(path); }
-};
-
-std::string print_file(const PrivateCupsd& daemon, const std::string& queue, const std::string& file,
-                       const std::vector<std::string>& options = {}, int copies = 1);

@@ -13,6 +13,9 @@
 
 #include "support.h"
 
+namespace {
+
+// A fresh folder under $TMPDIR, or /tmp.
 std::string make_temp_dir()
 {
   const char* base = std::getenv("TMPDIR");
@@ -22,6 +25,7 @@ std::string make_temp_dir()
   return path;
 }
 
+// Removes the folder and everything in it.
 void remove_tree(const std::string& path)
 {
   // Folders a test made read-only must still be emptied: open them first.
@@ -33,6 +37,8 @@ void remove_tree(const std::string& path)
   nftw(path.c_str(), [](const char* p, const struct stat*, int, FTW*) { return std::remove(p); }, 16,
        FTW_DEPTH | FTW_PHYS);
 }
+
+}  // namespace
 
 TempDir::TempDir() : path(make_temp_dir()) {}
 

@@ -121,36 +121,29 @@ bool write_raw_pages(const std::string& path, const std::vector<RawPage>& pages)
   return write_file(path, bytes);
 }
 
-bool read_raster_pages(const std::string& path, std::vector<GreyPage>& pages, cups_page_header2_t& firstHeader,
-                       std::string& error)
+::testing::AssertionResult read_raster_pages(const std::string& path, std::vector<GreyPage>& pages,
+                                             cups_page_header2_t& firstHeader)
 {
   pages.clear();
   const FdOwner fd{open(path.c_str(), O_RDONLY)};
   const RasterOwner raster{fd.fd < 0 ? nullptr : cupsRasterOpen(fd.fd, CUPS_RASTER_READ)};
-  if (!raster.raster) {
-    error = "not a raster file: " + path;
-    return false;
-  }
+  if (!raster.raster)
+    return ::testing::AssertionFailure() << "not a raster file: " << path;
   cups_page_header2_t header;
   while (cupsRasterReadHeader2(raster.raster, &header)) {
     if (pages.empty())
       firstHeader = header;
-    if (header.cupsBitsPerPixel != 8 || header.cupsBytesPerLine != header.cupsWidth) {
-      error = "page " + std::to_string(pages.size() + 1) + " is not 8-bit grey";
-      return false;
-    }
+    if (header.cupsBitsPerPixel != 8 || header.cupsBytesPerLine != header.cupsWidth)
+      return ::testing::AssertionFailure() << "page " << pages.size() + 1 << " is not 8-bit grey";
     GreyPage page = white_page(header.cupsWidth, header.cupsHeight, header.NumCopies);
     for (uint32_t y = 0; y < page.height; ++y)
-      if (cupsRasterReadPixels(raster.raster, page.pixels.data() + size_t{y} * page.width, page.width) !=
-          page.width) {
-        error = "short page " + std::to_string(pages.size() + 1);
-        return false;
-      }
+      if (cupsRasterReadPixels(raster.raster, page.pixels.data() + size_t{y} * page.width, page.width) != page.width)
+        return ::testing::AssertionFailure() << "short page " << pages.size() + 1;
     pages.push_back(std::move(page));
   }
   if (pages.empty())
-    error = "no page in " + path;
-  return !pages.empty();
+    return ::testing::AssertionFailure() << "no page in " << path;
+  return ::testing::AssertionSuccess();
 }
 
 size_t count_grey(const std::vector<GreyPage>& pages, uint8_t grey)

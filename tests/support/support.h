@@ -209,9 +209,9 @@ RawPage claimed_page(uint32_t width, uint32_t height, uint32_t bytesPerLine, uin
 bool write_raw_pages(const std::string& path, const std::vector<RawPage>& pages);
 
 // The pages of a CUPS or PWG raster file, with the first header for the
-// caller to check colour space and depth. False with a reason on failure.
-bool read_raster_pages(const std::string& path, std::vector<GreyPage>& pages, cups_page_header2_t& firstHeader,
-                       std::string& error);
+// caller to check colour space and depth. Fails with the reason.
+::testing::AssertionResult read_raster_pages(const std::string& path, std::vector<GreyPage>& pages,
+                                             cups_page_header2_t& firstHeader);
 
 // Number of pixels of exactly the given grey value over all pages.
 size_t count_grey(const std::vector<GreyPage>& pages, uint8_t grey);
@@ -391,8 +391,3 @@ const std::vector<ZplSample>& zpl_samples();
 // Files that are not ZPL, though some hold a ^XA somewhere.
 const std::vector<ZplSample>& not_zpl_samples();
 
-// --- older forms, until every test is on the helpers above ---
-
-std::string make_temp_dir();
-void remove_tree(const std::string& dir);
-bool decode_labels(std::string_view stream, std::vector<DecodedLabel>& labels, std::string& error);

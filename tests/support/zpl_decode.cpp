@@ -143,13 +143,6 @@ bool decode_one(std::string_view& rest, size_t index, DecodedLabel& label, std::
   return ::testing::AssertionSuccess();
 }
 
-bool decode_labels(std::string_view stream, std::vector<DecodedLabel>& labels, std::string& error)
-{
-  const ::testing::AssertionResult result = decode_labels(stream, labels);
-  error = result.message();
-  return static_cast<bool>(result);
-}
-
 std::vector<size_t> label_ends(std::string_view stream)
 {
   std::vector<size_t> ends;
