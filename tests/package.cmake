@@ -22,16 +22,9 @@ if(have_lintian)
 endif()
 
 zpl_tests(package_tests e2e/package_test.cpp)
-# Where the package puts things, for the paths it is checked against.
-if(IS_ABSOLUTE "${ZPL_PPD_INSTALL_DIR}")
-  set(package_ppd_dir "${ZPL_PPD_INSTALL_DIR}")
-else()
-  set(package_ppd_dir "/usr/${ZPL_PPD_INSTALL_DIR}")
-endif()
 target_compile_definitions(package_tests PRIVATE
   DEB_FILE="${ZPL_DEB_FILE}"
   PROJECT_VERSION_TEXT="${PROJECT_VERSION}"
-  PACKAGE_PPD_DIR="${package_ppd_dir}"
   DOC_DIR="/usr/${CMAKE_INSTALL_DOCDIR}"
   LOG_PATH="${ZPL_LOG_PATH}"
   CUPS_SERVERBIN="${ZPL_CUPS_SERVERBIN}"

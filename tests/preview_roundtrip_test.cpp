@@ -39,6 +39,15 @@ protected:
     EXPECT_EQ(wrong, 0u) << "dots drawn wrong";
   }
 
+  // The label of a 61 x 37 noise page (8 bytes a row, 296 in all), and
+  // its dots as packed.
+  std::string small_label(uint32_t seed, std::vector<uint8_t>& packed)
+  {
+    const GreyPage page = noise_page(61, 37, seed);
+    packed = pack_reference(page, GetParam().threshold);
+    return filter_labels(GetParam().filter, {page});
+  }
+
   TempDir dir;
 };
 
@@ -93,9 +102,8 @@ TEST_P(PreviewRoundTrip, EveryDotComesBackAndIsDrawnWhereTheLabelSays)
 TEST_P(PreviewRoundTrip, FieldOriginLabelHomeAndOrientationPlaceTheGraphic)
 {
   const TestModel& m = GetParam();
-  const GreyPage page = noise_page(61, 37, 21);
-  const std::vector<uint8_t> packed = pack_reference(page, m.threshold);
-  const std::string label = filter_labels(m.filter, {page});
+  std::vector<uint8_t> packed;
+  const std::string label = small_label(21, packed);
 
   // Upright, pushed over the right and bottom edges; and turned, moved by
   // ^LH and ^FO together.
@@ -119,9 +127,8 @@ TEST_P(PreviewRoundTrip, FieldOriginLabelHomeAndOrientationPlaceTheGraphic)
 TEST_P(PreviewRoundTrip, B64AndHexDataGiveTheSameDots)
 {
   const TestModel& m = GetParam();
-  const GreyPage page = noise_page(61, 37, 31);
-  const std::vector<uint8_t> packed = pack_reference(page, m.threshold);
-  const std::string label = filter_labels(m.filter, {page});
+  std::vector<uint8_t> packed;
+  const std::string label = small_label(31, packed);
   const std::string counts = "296,296,8";
   const std::string b64 = with_graphic(label, counts, graphic_field(":B64:", packed));
   const std::string hex = with_graphic(label, counts, hex_field(packed, 8));

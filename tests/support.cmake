@@ -24,13 +24,6 @@ foreach(model IN LISTS ZPL_MODELS)
 endforeach()
 file(GENERATE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/support/model_files.inc" CONTENT "${model_rows}")
 
-# Where an install puts the PPDs, for the staged install: under the prefix
-# unless the folder was given as an absolute path.
-if(IS_ABSOLUTE "${ZPL_PPD_INSTALL_DIR}")
-  set(support_ppd_install_dir "${ZPL_PPD_INSTALL_DIR}")
-else()
-  set(support_ppd_install_dir "${CMAKE_INSTALL_PREFIX}/${ZPL_PPD_INSTALL_DIR}")
-endif()
 set(support_printer_app "")
 if(TARGET zpl-printer-app)
   set(support_printer_app "$<TARGET_FILE:zpl-printer-app>")
@@ -47,7 +40,8 @@ target_compile_definitions(test_support PRIVATE
   BINARY_DIR="${PROJECT_BINARY_DIR}"
   FILTER_DIR="${ZPL_FILTER_DIR}"
   MIME_DIR="${ZPL_MIME_DIR}"
-  PPD_INSTALL_DIR="${support_ppd_install_dir}"
+  INSTALL_PREFIX="${CMAKE_INSTALL_PREFIX}"
+  PPD_INSTALL_DIR="${ZPL_PPD_INSTALL_DIR}"
   LSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/support/lsan.supp"
   ASAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/support/asan.supp")
 add_dependencies(test_support zplpass zplpreview zplfilter-ppds)

@@ -71,7 +71,7 @@ protected:
   }
   void TearDown() override
   {
-    if (app.pid > 0) {
+    if (app.process.pid > 0) {
       // A sanitizer report of the server ends up in its own output.
       EXPECT_EQ(shutdown_printer_app(app), 0) << read_file(root.file("server.out")) << app_log_tail(app);
     }
@@ -112,6 +112,13 @@ protected:
     return wait_for_closed_file(root.file("out-" + std::to_string(model.dpi) + "/" + jobName + ".prn"));
   }
 
+  // The finished job's file holds exactly the expected bytes.
+  void expect_printed(const TestModel& model, const std::string& jobName, const std::string& expected)
+  {
+    const std::string out = printed(model, jobName);
+    EXPECT_TRUE(out == expected) << first_difference(out, expected) << "\n" << app_log_tail(app);
+  }
+
   // Prints with ipptool and the job's attributes; true once it completed.
   bool print_with_ipptool(const TestModel& model, const Job& job, const std::string& rasterPath)
   {
@@ -142,8 +149,7 @@ TEST_P(LabelsAsTheFilters, IpptoolJobGivesTheFiltersLabels)
   ASSERT_EQ(labels.size(), 2u);
 
   ASSERT_TRUE(print_with_ipptool(model, job, rasterPath));
-  const std::string out = printed(model, job.name);
-  EXPECT_TRUE(out == expected) << first_difference(out, expected) << "\n" << app_log_tail(app);
+  expect_printed(model, job.name, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, LabelsAsTheFilters,
@@ -152,29 +158,28 @@ INSTANTIATE_TEST_SUITE_P(EveryModel, LabelsAsTheFilters,
 
 class EveryModel : public PrinterAppTest, public ::testing::WithParamInterface<TestModel> {};
 
-// `submit` sends the file with no job attributes: the printer's defaults,
-// which are the PPDs' defaults, apply.
-TEST_P(EveryModel, SubmitPrintsAtThePpdDefaults)
+// Files sent with `submit` and no job attributes: a raster prints at the
+// printer's defaults, which are the PPDs' defaults; a file of ZPL (the 300
+// dpi filter's labels, binary prefix and all) is recognised and sent
+// unchanged.
+TEST_P(EveryModel, SubmittedFilesPrintAtThePpdDefaultsOrUnchanged)
 {
   const TestModel& model = GetParam();
   const std::string rasterPath = raster(model);
-  const std::string expected = filter_labels_of(model, rasterPath, 1, kDefaultFilterOptions);
-  ASSERT_GT(submit_to_app(app, printer_name(model), "submitted", rasterPath), 0);
-  const std::string out = printed(model, "submitted");
-  EXPECT_TRUE(out == expected) << first_difference(out, expected) << "\n" << app_log_tail(app);
-}
-
-// A file of ZPL, the 300 dpi filter's own labels with their binary prefix,
-// submitted without saying what it is: recognised and sent unchanged.
-TEST_P(EveryModel, RawZplGoesToThePrinterUnchanged)
-{
-  const TestModel& model = GetParam();
   const std::string zpl = filter_labels_of(test_model(300), raster(test_model(300)), 2, "Darkness=9");
-  const std::string zplPath = root.file("labels.zpl");
-  ASSERT_TRUE(write_file(zplPath, zpl));
-  ASSERT_GT(submit_to_app(app, printer_name(model), "raw", zplPath), 0);
-  const std::string out = printed(model, "raw");
-  EXPECT_TRUE(out == zpl) << first_difference(out, zpl) << "\n" << app_log_tail(app);
+  ASSERT_TRUE(write_file(root.file("labels.zpl"), zpl));
+  const struct {
+    const char* title;
+    std::string file, expected;
+  } jobs[] = {
+      {"submitted", rasterPath, filter_labels_of(model, rasterPath, 1, kDefaultFilterOptions)},
+      {"raw", root.file("labels.zpl"), zpl},
+  };
+  for (const auto& job : jobs) {
+    SCOPED_TRACE(job.title);
+    ASSERT_GT(submit_to_app(app, printer_name(model), job.title, job.file), 0);
+    expect_printed(model, job.title, job.expected);
+  }
 }
 
 // PAPPL prints an image once per copy itself: its labels must not ask the
@@ -207,9 +212,7 @@ http_t* start_print_job(const PrinterApp& app, const std::string& printer, const
   http_t* http = connect_app(app);
   if (!http)
     return nullptr;
-  ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  ipp_t* request = app_request(app, IPP_OP_PRINT_JOB, printer);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, "cancelled");
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/pwg-raster");
   const http_status_t status = cupsSendRequest(http, request, ("/ipp/print/" + printer).c_str(), CUPS_LENGTH_VARIABLE);
@@ -219,36 +222,6 @@ http_t* start_print_job(const PrinterApp& app, const std::string& printer, const
     return nullptr;
   }
   return http;
-}
-
-// The id of the printer's job that is being printed, or 0.
-int processing_job(const PrinterApp& app, const std::string& printer)
-{
-  http_t* http = connect_app(app);
-  if (!http)
-    return 0;
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
-  ipp_t* response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
-  const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
-  ippDelete(response);
-  httpClose(http);
-  return id;
-}
-
-bool cancel_job(const PrinterApp& app, const std::string& printer, int jobId)
-{
-  http_t* http = connect_app(app);
-  if (!http)
-    return false;
-  ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
-  ippDelete(cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str()));
-  httpClose(http);
-  return cupsLastError() == IPP_STATUS_OK;
 }
 
 // A job cancelled while its second page is coming in: the first label is
@@ -268,7 +241,7 @@ TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
   http_t* http = start_print_job(app, printer, document.substr(0, cut));
   ASSERT_NE(http, nullptr) << cupsLastErrorString();
   const std::string path = root.file("out-" + std::to_string(model.dpi) + "/cancelled.prn");
-  EXPECT_EQ(wait_for_content(path, firstLabel), firstLabel) << app_log_tail(app);
+  EXPECT_EQ(wait_for_content(path, firstLabel), firstLabel) << app_log_tail(app);  // while the job runs
 
   const int jobId = processing_job(app, printer);
   EXPECT_GT(jobId, 0);
@@ -280,8 +253,7 @@ TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
   for (int i = 0; i < 100 && job_state(app, printer, jobId) != IPP_JSTATE_CANCELED; ++i)
     usleep(100000);
   EXPECT_EQ(job_state(app, printer, jobId), IPP_JSTATE_CANCELED);
-  const std::string out = wait_for_closed_file(path);
-  EXPECT_TRUE(out == firstLabel) << first_difference(out, firstLabel) << "\n" << app_log_tail(app);
+  expect_printed(model, "cancelled", firstLabel);
 }
 
 // The web interface's home page lists the printers.

@@ -135,7 +135,7 @@ TEST(Package, HoldsExactlyWhatTheInstallPutsInPlace)
   const BuildPaths& paths = build_paths();
   for (const TestModel& model : test_models()) {
     EXPECT_EQ(packaged.count(paths.filterDir + "/" + model.installed), 1u) << model.name;
-    EXPECT_EQ(packaged.count(PACKAGE_PPD_DIR "/" + model.installed + ".ppd"), 1u) << model.name;
+    EXPECT_EQ(packaged.count(ppd_install_dir("/usr") + "/" + model.installed + ".ppd"), 1u) << model.name;
   }
   for (const std::string& file : std::vector<std::string>{
            "/usr/bin/zplpreview", paths.filterDir + "/zplpass", paths.mimeDir + "/zplfilter.types",

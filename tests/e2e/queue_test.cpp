@@ -91,8 +91,7 @@ bool wait_for_output(const PrivateCupsd& daemon, const std::string& queue, const
     std::error_code ec;
     if (fs::file_size(path, ec) > 0 && !ec)
       return true;
-    const ProcessResult done = run_tool("lpstat", {"-h", daemon.server, "-W", "completed", "-o", queue}, daemon.root);
-    if (done.out.find(jobId + " ") != std::string::npos) {
+    if (job_completed(daemon, queue, jobId)) {
       ADD_FAILURE() << "job " << jobId << " ended without output\n" << cupsd_log_tail(daemon);
       return false;
     }
@@ -281,7 +280,7 @@ TEST(Install, DriverListShowsEveryModel)
   // Added beside CUPS's own files, never in their place.
   EXPECT_FALSE(fs::exists(mimeDir + "/mime.types"));
   EXPECT_FALSE(fs::exists(mimeDir + "/mime.convs"));
-  const std::string ppdDir = stage + paths.ppdInstallDir;
+  const std::string ppdDir = stage + ppd_install_dir(paths.installPrefix);
 
   PrivateCupsd daemon;
   ASSERT_TRUE(start_cupsd(daemon, root.path, make_server_bin(root.path, programs),

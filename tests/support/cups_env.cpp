@@ -218,37 +218,23 @@ bool start_cupsd(PrivateCupsd& daemon, const std::string& root, const std::strin
   }
 
   const std::string outPath = root + "/log/cupsd.out";
-  daemon.pid = start_server({"cupsd", "-f", "-c", confPath, "-s", filesPath}, outPath);
-  for (int i = 0; i < 150 && daemon.pid > 0; ++i) {
-    if (server_status(daemon.pid) != kStillRunning) {
-      daemon.pid = -1;
-      ADD_FAILURE() << "cupsd ended at start:\n" << read_file(outPath) << cupsd_log_tail(daemon);
-      return false;
-    }
-    if (run_tool("lpstat", {"-h", daemon.server, "-r"}, root).out.find("is running") != std::string::npos)
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ADD_FAILURE() << "cupsd does not answer on " << daemon.server << "\n" << cupsd_log_tail(daemon);
-  stop_cupsd(daemon);
-  return false;
+  daemon.process.pid = start_server({"cupsd", "-f", "-c", confPath, "-s", filesPath}, outPath);
+  const bool answering = wait_until_answering(daemon.process, outPath, [&] {
+    return run_tool("lpstat", {"-h", daemon.server, "-r"}, root).out.find("is running") != std::string::npos;
+  });
+  if (!answering)
+    ADD_FAILURE() << "cupsd on " << daemon.server << "\n" << cupsd_log_tail(daemon);
+  return answering;
 }
 
 void stop_cupsd(PrivateCupsd& daemon)
 {
-  stop_server(daemon.pid);
-}
-
-PrivateCupsd::~PrivateCupsd()
-{
-  stop_cupsd(*this);
+  stop_server(daemon.process.pid);
 }
 
 std::string cupsd_log_tail(const PrivateCupsd& daemon)
 {
-  const std::string log = read_file(daemon.root + "/log/error_log");
-  const size_t keep = 6000;
-  return "--- cupsd error_log (end) ---\n" + (log.size() > keep ? log.substr(log.size() - keep) : log);
+  return file_tail(daemon.root + "/log/error_log", "cupsd error_log");
 }
 
 bool add_queue(const PrivateCupsd& daemon, const std::string& queue, const std::string& ppd, const std::string& output)
@@ -274,12 +260,17 @@ std::string submit_job(const PrivateCupsd& daemon, const std::string& queue, con
   return result.status == 0 ? id : "";
 }
 
+bool job_completed(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId)
+{
+  const ProcessResult done = run_tool("lpstat", {"-h", daemon.server, "-W", "completed", "-o", queue}, daemon.root);
+  return done.out.find(jobId + " ") != std::string::npos;
+}
+
 bool wait_for_job(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId)
 {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   while (std::chrono::steady_clock::now() < deadline) {
-    const ProcessResult done = run_tool("lpstat", {"-h", daemon.server, "-W", "completed", "-o", queue}, daemon.root);
-    if (done.out.find(jobId + " ") != std::string::npos)
+    if (job_completed(daemon, queue, jobId))
       return true;
     const ProcessResult state = run_tool("lpstat", {"-h", daemon.server, "-p", queue}, daemon.root);
     if (state.out.find("disabled") != std::string::npos) {

@@ -16,8 +16,6 @@
 // The daemon is stopped by its destructor; TempDir removes the rest.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -61,18 +59,12 @@ ProcessResult run_cupsfilter(const std::string& ppd, const std::string& file, co
 int free_loopback_port();
 
 // A cupsd of our own: configuration, spool and logs under root, listening
-// on 127.0.0.1:port, file: devices allowed. The destructor stops it, so a
-// test that fails half way never leaves it running; a timeout wrapper ends
-// it even if the test process itself is killed.
+// on 127.0.0.1:port, file: devices allowed; stopped when it goes out of
+// scope.
 struct PrivateCupsd {
   std::string root;
   std::string server;  // "127.0.0.1:<port>", for the -h option of the clients
-  pid_t pid = -1;
-
-  PrivateCupsd() = default;
-  PrivateCupsd(const PrivateCupsd&) = delete;
-  PrivateCupsd& operator=(const PrivateCupsd&) = delete;
-  ~PrivateCupsd();
+  ServerProcess process;
 };
 
 // Writes the configuration under root (which must be public), starts cupsd
@@ -103,6 +95,9 @@ bool add_queue(const PrivateCupsd& daemon, const std::string& queue, const std::
 // failure.
 std::string submit_job(const PrivateCupsd& daemon, const std::string& queue, const std::string& file,
                        const std::vector<std::string>& lpArgs = {});
+
+// True once lpstat lists the job among the queue's completed ones.
+bool job_completed(const PrivateCupsd& daemon, const std::string& queue, const std::string& jobId);
 
 // Waits until the job is completed; fails (with the daemon's log) if the
 // queue stops or the job takes more than two minutes.

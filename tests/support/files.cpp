@@ -78,6 +78,13 @@ bool write_file(const std::string& path, std::string_view text)
   return static_cast<bool>(out);
 }
 
+std::string file_tail(const std::string& path, std::string_view title)
+{
+  const std::string text = read_file(path);
+  const size_t keep = 6000;
+  return "--- " + std::string(title) + " (end) ---\n" + (text.size() > keep ? text.substr(text.size() - keep) : text);
+}
+
 std::string write_ppd(const std::string& dir, std::string_view lines, std::string_view name)
 {
   const std::string path = dir + "/" + std::string(name) + ".ppd";

@@ -70,11 +70,6 @@ bool socket_answers(const std::string& path)
 
 }  // namespace
 
-PrinterApp::~PrinterApp()
-{
-  stop_server(pid);
-}
-
 bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root)
 {
   app.program = program;
@@ -89,28 +84,14 @@ bool start_printer_app(PrinterApp& app, const std::string& program, const std::s
       return false;
 
   const std::string out = root + "/server.out";
-  app.pid = start_server({program, "server", "-o", "server-port=" + std::to_string(app.port), "-o",
-                          "spool-directory=" + root + "/spool", "-o", "log-file=" + root + "/app.log", "-o",
-                          "log-level=debug"},
-                         out, app_environment(app));
-
+  app.process.pid = start_server({program, "server", "-o", "server-port=" + std::to_string(app.port), "-o",
+                                  "spool-directory=" + root + "/spool", "-o", "log-file=" + root + "/app.log", "-o",
+                                  "log-level=debug"},
+                                 out, app_environment(app));
   // add and submit start a server of their own when the socket does not
   // answer yet: wait for it before using them.
   const std::string socketPath = root + "/state/" + program.substr(program.rfind('/') + 1) + ".sock";
-  for (int i = 0; i < 300 && app.pid > 0; ++i) {
-    const int status = server_status(app.pid);
-    if (status != kStillRunning) {
-      app.pid = -1;
-      ADD_FAILURE() << "the server ended at start with status " << status << ":\n" << read_file(out);
-      return false;
-    }
-    if (socket_answers(socketPath) && port_answers(app.port))
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ADD_FAILURE() << "the server does not answer on port " << app.port << "\n" << read_file(out);
-  stop_server(app.pid);
-  return false;
+  return wait_until_answering(app.process, out, [&] { return socket_answers(socketPath) && port_answers(app.port); });
 }
 
 ProcessResult run_app(const PrinterApp& app, const std::vector<std::string>& args)
@@ -128,9 +109,9 @@ int shutdown_printer_app(PrinterApp& app)
   const ProcessResult request = run_app(app, {"shutdown"});
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
-    const int status = server_status(app.pid);
+    const int status = server_status(app.process.pid);
     if (status != kStillRunning) {
-      app.pid = -1;
+      app.process.pid = -1;
       return status;
     }
     // The server notices a shutdown at its next wake-up; a connection is one.
@@ -138,7 +119,7 @@ int shutdown_printer_app(PrinterApp& app)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   ADD_FAILURE() << "the server did not end after `shutdown`: " << request.out << request.err;
-  stop_server(app.pid);
+  stop_server(app.process.pid);
   return -1;
 }
 
@@ -152,20 +133,50 @@ http_t* connect_app(const PrinterApp& app)
   return httpConnect2("127.0.0.1", app.port, nullptr, AF_INET, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
 }
 
-int job_state(const PrinterApp& app, const std::string& printer, int jobId)
+ipp_t* app_request(const PrinterApp& app, ipp_op_t operation, const std::string& printer, int jobId)
+{
+  ipp_t* request = ippNewRequest(operation);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
+  if (jobId)
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  return request;
+}
+
+ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t* request)
 {
   http_t* http = connect_app(app);
-  if (!http)
-    return 0;
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  if (!http) {
+    ippDelete(request);
+    return nullptr;
+  }
   ipp_t* response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
+  httpClose(http);
+  return response;
+}
+
+int job_state(const PrinterApp& app, const std::string& printer, int jobId)
+{
+  ipp_t* response = send_app_request(app, printer, app_request(app, IPP_OP_GET_JOB_ATTRIBUTES, printer, jobId));
   const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
   ippDelete(response);
-  httpClose(http);
   return state;
+}
+
+int processing_job(const PrinterApp& app, const std::string& printer)
+{
+  ipp_t* response = send_app_request(app, printer, app_request(app, IPP_OP_GET_JOBS, printer));
+  const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+  ippDelete(response);
+  return id;
+}
+
+bool cancel_job(const PrinterApp& app, const std::string& printer, int jobId)
+{
+  ipp_t* response = send_app_request(app, printer, app_request(app, IPP_OP_CANCEL_JOB, printer, jobId));
+  const bool cancelled = response && ippGetStatusCode(response) == IPP_STATUS_OK;
+  ippDelete(response);
+  return cancelled;
 }
 
 std::string wait_for_content(const std::string& path, const std::string& expected)
@@ -182,9 +193,7 @@ std::string wait_for_content(const std::string& path, const std::string& expecte
 
 std::string app_log_tail(const PrinterApp& app)
 {
-  const std::string log = read_file(app.root + "/app.log");
-  const size_t keep = 6000;
-  return "--- zpl-printer-app log (end) ---\n" + (log.size() > keep ? log.substr(log.size() - keep) : log);
+  return file_tail(app.root + "/app.log", "zpl-printer-app log");
 }
 
 int submit_to_app(const PrinterApp& app, const std::string& printer, const std::string& title, const std::string& file,

@@ -11,8 +11,6 @@
 //     const std::string printed = wait_for_closed_file(out + "/label.prn");
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
@@ -20,17 +18,12 @@
 
 #include "support.h"
 
+// The server, ended when it goes out of scope.
 struct PrinterApp {
   std::string program;  // the zpl-printer-app binary
   std::string root;     // state/, spool/, app.log, server.out
   int port = -1;
-  pid_t pid = -1;
-
-  PrinterApp() = default;
-  PrinterApp(const PrinterApp&) = delete;
-  PrinterApp& operator=(const PrinterApp&) = delete;
-  // Ends a server still running, so that a failed test never leaves one.
-  ~PrinterApp();
+  ServerProcess process;
 };
 
 // Starts `server` on a free loopback port and waits until both its local
@@ -56,8 +49,23 @@ std::string printer_uri(const PrinterApp& app, const std::string& printer);
 // An IPP connection to the server; close with httpClose.
 http_t* connect_app(const PrinterApp& app);
 
+// A request of the operation for a printer of the server, with printer-uri,
+// requesting-user-name and, unless 0, job-id. Send it with send_app_request.
+ipp_t* app_request(const PrinterApp& app, ipp_op_t operation, const std::string& printer, int jobId = 0);
+
+// Sends the request (and frees it) on a connection of its own; returns the
+// response for the caller to free with ippDelete, or null when the server
+// can't be reached.
+ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t* request);
+
 // The job-state of a job (IPP_JSTATE_*), or 0 when it can't be had.
 int job_state(const PrinterApp& app, const std::string& printer, int jobId);
+
+// The id of the printer's job being printed, or 0.
+int processing_job(const PrinterApp& app, const std::string& printer);
+
+// Cancels the job; false when the server refused or can't be reached.
+bool cancel_job(const PrinterApp& app, const std::string& printer, int jobId);
 
 // Polls the file until it holds exactly expected, for up to 30 s (a job
 // shows completed before PAPPL has closed its file). Returns what it holds

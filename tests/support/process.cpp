@@ -312,6 +312,13 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   return result;
 }
 
+void expect_silent(const ProcessResult& result)
+{
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+}
+
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
                           const std::string& stdinPath, const std::vector<std::string>& env)
 {
@@ -388,4 +395,22 @@ void stop_server(pid_t& pid)
     waitpid(pid, nullptr, 0);
   }
   pid = -1;
+}
+
+bool wait_until_answering(ServerProcess& server, const std::string& outPath, const std::function<bool()>& answering)
+{
+  for (int i = 0; i < 300 && server.pid > 0; ++i) {
+    const int status = server_status(server.pid);
+    if (status != kStillRunning) {
+      server.pid = -1;
+      ADD_FAILURE() << "the server ended at start with status " << status << ":\n" << read_file(outPath);
+      return false;
+    }
+    if (answering())
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ADD_FAILURE() << "the server does not answer:\n" << read_file(outPath);
+  stop_server(server.pid);
+  return false;
 }

@@ -58,6 +58,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -137,9 +138,13 @@ struct BuildPaths {
   std::string mimeSourceDir;         // our .types and .convs in the source tree
   std::string cmake, binaryDir;      // for `cmake --install`
   std::string filterDir, mimeDir;    // where an install puts the filters and MIME files
-  std::string ppdInstallDir;         // and the PPDs, under the install prefix
+  std::string installPrefix;         // the build's install prefix
+  std::string ppdInstallDir;         // where the PPDs go: absolute, or under the prefix
 };
 const BuildPaths& build_paths();
+
+// The PPDs' folder of an install with the given prefix.
+std::string ppd_install_dir(const std::string& prefix);
 
 // --- folders and files ---
 
@@ -162,6 +167,9 @@ bool make_public_dir(const std::string& path);
 
 std::string read_file(const std::string& path);
 bool write_file(const std::string& path, std::string_view text);
+
+// The end of a log file under a title line, for failure messages.
+std::string file_tail(const std::string& path, std::string_view title);
 
 // Writes dir/name.ppd: a PPD header and the attribute lines given. Returns
 // the path; run a filter with env {"PPD=" + path} to use it.
@@ -237,6 +245,9 @@ struct RunSetup {
   std::string stdoutPath;         // standard output; empty: collected in out
 };
 
+// Checks a run that ended well with nothing to print and nothing to say.
+void expect_silent(const ProcessResult& result);
+
 // Runs program with args as its argument vector (argv[0] included) and
 // waits for it.
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args, const RunSetup& setup);
@@ -284,6 +295,22 @@ int server_status(pid_t pid);
 // Ends a server if it runs: SIGTERM, SIGKILL ten seconds later; waits for
 // it and sets pid to -1.
 void stop_server(pid_t& pid);
+
+// Owns a server from start_server(): ends it when it goes out of scope, so
+// that a test failing half way never leaves one running. Not copyable.
+struct ServerProcess {
+  pid_t pid = -1;
+
+  ServerProcess() = default;
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  ~ServerProcess() { stop_server(pid); }
+};
+
+// Waits up to 15 s until answering() says the server answers. When it ends
+// first or never answers, fails the test with what it wrote to outPath,
+// stops it and returns false.
+bool wait_until_answering(ServerProcess& server, const std::string& outPath, const std::function<bool()>& answering);
 
 // A filter's job as CUPS starts it.
 struct FilterJob {
