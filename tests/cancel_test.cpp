@@ -179,7 +179,8 @@ TEST(DeadOutput, StopsTheJobWithAnError)
   for (const TestModel& model : test_models())
     programs.push_back({model.name, model.filter, dir.file("job.ras"), "PAGE: 1 1\nERROR: Unable to send the label: ",
                         "Unable to send the label: "});
-  programs.push_back({"zplpass", build_paths().zplpass, dir.file("job.zpl"), "ERROR: Unable to write to the printer: ", ""});
+  programs.push_back(
+      {"zplpass", build_paths().zplpass, dir.file("job.zpl"), "ERROR: Unable to write to the printer: ", ""});
   ASSERT_TRUE(write_raster(dir.file("job.ras"), {noise_page(64, 40, 1), noise_page(64, 40, 2), noise_page(64, 40, 3)}));
   ASSERT_TRUE(write_file(dir.file("job.zpl"), hex_label(100000, false) + hex_label(100000, false)));
 

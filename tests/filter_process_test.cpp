@@ -77,8 +77,8 @@ TEST_P(FilterRun, MissingRasterFileIsNoError)
   expect_silent(run(args));
   EXPECT_EQ(read_log(dir.path),
             joined(log_start(GetParam().filter, args),
-                   {"cups_file:" + dir.file("absent.ras"), "PPD=(null)", "can't param ppdfile", "setting PageSize:60x40",
-                    "setting Speed:4", "setting Darkness:7", "Exit main"}));
+                   {"cups_file:" + dir.file("absent.ras"), "PPD=(null)", "can't param ppdfile",
+                    "setting PageSize:60x40", "setting Speed:4", "setting Darkness:7", "Exit main"}));
 }
 
 TEST_P(FilterRun, EmptyStandardInputPrintsNothing)

@@ -52,8 +52,8 @@ const std::string& shared_cupsfilter_conf();
 // cupsfilter with the shared configuration and the PPD, from file to the
 // MIME type `to` ("printer/foo": what the printer gets); extra arguments
 // go before the file.
-ProcessResult run_cupsfilter(const std::string& ppd, const std::string& file, const std::vector<std::string>& extra = {},
-                             const std::string& to = "printer/foo");
+ProcessResult run_cupsfilter(const std::string& ppd, const std::string& file,
+                             const std::vector<std::string>& extra = {}, const std::string& to = "printer/foo");
 
 // A loopback TCP port that nothing listens on now.
 int free_loopback_port();

@@ -190,18 +190,19 @@ void take_output(PipedChild& child, const PipePlan& plan, PipedResult& result)
   std::vector<char> buffer(plan.readChunk);
   std::string& out = result.process.out;
   Clock::time_point first{};
+  const auto delay = std::chrono::milliseconds(plan.termAfterMs);
   for (;;) {
-    const bool due = result.readAtSignal == SIZE_MAX;
-    if (due && (out.size() >= plan.termAfterBytes ||
-                (plan.termAfterMs && !out.empty() && Clock::now() - first >= std::chrono::milliseconds(plan.termAfterMs))))
+    const bool timed = plan.termAfterMs && !out.empty();  // the clock runs from the first byte
+    if (result.readAtSignal == SIZE_MAX &&
+        (out.size() >= plan.termAfterBytes || (timed && Clock::now() >= first + delay)))
       cancel(child, result);
+    const bool due = result.readAtSignal == SIZE_MAX;
     size_t want = buffer.size();
-    if (result.readAtSignal == SIZE_MAX && plan.termAfterBytes != SIZE_MAX)
+    if (due && plan.termAfterBytes != SIZE_MAX)
       want = std::min(want, plan.termAfterBytes - out.size());
     // With a signal still due, don't sleep in read past its moment.
-    if (result.readAtSignal == SIZE_MAX && plan.termAfterMs && !out.empty()) {
-      const auto left = first + std::chrono::milliseconds(plan.termAfterMs) - Clock::now();
-      const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    if (due && timed) {
+      const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(first + delay - Clock::now()).count();
       pollfd ready{child.out, POLLIN, 0};
       if (poll(&ready, 1, static_cast<int>(std::max<decltype(waitMs)>(waitMs, 0))) <= 0)
         continue;
@@ -354,7 +355,8 @@ std::string filter_labels(const std::string& program, const std::vector<GreyPage
   return result.out;
 }
 
-pid_t start_server(const std::vector<std::string>& args, const std::string& outPath, const std::vector<std::string>& env)
+pid_t start_server(const std::vector<std::string>& args, const std::string& outPath,
+                   const std::vector<std::string>& env)
 {
   std::vector<std::string> command{"/usr/bin/timeout", "-k", "5", "600"};
   command.insert(command.end(), args.begin(), args.end());

@@ -56,6 +56,8 @@
 //   must agree on.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -64,8 +66,6 @@
 #include <string_view>
 #include <tuple>
 #include <vector>
-
-#include <sys/types.h>
 
 #include <cups/raster.h>
 #include <gtest/gtest.h>
