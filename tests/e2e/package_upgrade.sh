@@ -13,9 +13,9 @@
 # on nothing else of it, and building 1.0.0 itself would cost a full build.
 # cupsd runs in a private mount namespace with its own copies of /etc/cups
 # and CUPS's run, spool, cache and log folders, on its local socket only,
-# so the machine's scheduler and queues are never touched. Exits 77 (skip)
-# where it can't run: not root, no mount namespace, zplfilter already
-# installed.
+# so the machine's scheduler and queues are never touched. Exits 77 where
+# it can't run (not root, no mount namespace, zplfilter already installed):
+# a skip locally, a failure where every test must run.
 set -euo pipefail
 
 new_deb=$(realpath "$1") old_drv=$(realpath "$2") ppdc=$3 sample_pdf=$(realpath "$4")
