@@ -3,7 +3,6 @@
 // ipptool and with `submit`, each label compared byte for byte with the
 // filter's label for the same raster and settings; raw ZPL, a cancelled
 // job, the web interface and the shutdown.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <ostream>
@@ -66,13 +65,8 @@ protected:
   void SetUp() override
   {
     ASSERT_TRUE(start_printer_app(app, build_paths().printerApp, root.path));
-    for (const TestModel& model : test_models()) {
-      const std::string out = root.file("out-" + std::to_string(model.dpi));
-      ASSERT_TRUE(make_public_dir(out));
-      const ProcessResult added = run_app(app, {"add", "-d", printer_name(model), "-v", "file://" + out, "-m",
-                                                "zpl_" + std::to_string(model.dpi) + "dpi"});
-      ASSERT_EQ(added.status, 0) << added.out << added.err << app_log_tail(app);
-    }
+    for (const TestModel& model : test_models())
+      ASSERT_NO_FATAL_FAILURE(add_printer(model, printer_name(model), root.file("out-" + std::to_string(model.dpi))));
   }
   void TearDown() override
   {
@@ -80,6 +74,15 @@ protected:
       // A sanitizer report of the server ends up in its own output.
       EXPECT_EQ(shutdown_printer_app(app), 0) << read_file(root.file("server.out")) << app_log_tail(app);
     }
+  }
+
+  // A printer of the model writing its jobs to the folder out.
+  void add_printer(const TestModel& model, const std::string& printer, const std::string& out)
+  {
+    ASSERT_TRUE(make_public_dir(out));
+    const ProcessResult added =
+        run_app(app, {"add", "-d", printer, "-v", "file://" + out, "-m", "zpl_" + std::to_string(model.dpi) + "dpi"});
+    ASSERT_EQ(added.status, 0) << added.out << added.err << app_log_tail(app);
   }
 
   // The bundled sample's pages as 8-bit grey PWG raster at the model's
@@ -120,7 +123,10 @@ protected:
   // The finished job's file holds exactly the expected bytes.
   void expect_printed(const TestModel& model, const std::string& jobName, const std::string& expected)
   {
-    const std::string out = printed(model, jobName);
+    expect_file(printed(model, jobName), expected);
+  }
+  void expect_file(const std::string& out, const std::string& expected)
+  {
     EXPECT_TRUE(out == expected) << first_difference(out, expected) << "\n" << app_log_tail(app);
   }
 
@@ -264,60 +270,6 @@ TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
 // ---------------------------------------------------------------------------
 // Media settings, made as users make them
 
-// The answer to the request just sent on http.
-std::string read_answer(http_t* http)
-{
-  while (httpUpdate(http) == HTTP_STATUS_CONTINUE) {
-  }
-  std::string body;
-  char chunk[8192];
-  for (ssize_t n; (n = httpRead2(http, chunk, sizeof chunk)) > 0;)
-    body.append(chunk, static_cast<size_t>(n));
-  return body;
-}
-
-// Submits a form of the web interface as a browser does: the page first,
-// for the session token of its form, then the fields. Returns the banner of
-// the answer ("Changes saved.") or what went wrong.
-std::string submit_web_form(const PrinterApp& app, const std::string& path, const std::string& fields)
-{
-  http_t* http = connect_app(app);
-  if (!http)
-    return "no connection";
-  httpClearFields(http);
-  if (httpGet(http, path.c_str()) != 0) {
-    httpClose(http);
-    return "no page";
-  }
-  const std::string page = read_answer(http);
-  httpClose(http);
-  const std::string marker = "name=\"session\" value=\"";
-  const size_t token = page.find(marker);
-  if (token == std::string::npos)
-    return "no form on " + path + ": " + page.substr(0, 300);
-  const size_t start = token + marker.size();
-  const std::string body = "session=" + page.substr(start, page.find('"', start) - start) + "&" + fields;
-
-  http = connect_app(app);
-  if (!http)
-    return "no connection";
-  httpClearFields(http);
-  httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
-  httpSetLength(http, body.size());
-  if (httpPost(http, path.c_str()) != 0 || httpWrite2(http, body.data(), body.size()) < 0) {
-    httpClose(http);
-    return "not posted";
-  }
-  const std::string answer = read_answer(http);
-  httpClose(http);
-  const std::string banner = "<div class=\"banner\">";
-  const size_t at = answer.find(banner);
-  if (at == std::string::npos)
-    return "no banner";
-  const size_t text = at + banner.size();
-  return answer.substr(text, answer.find('<', text) - text);
-}
-
 // A 300 dpi printer's media settings: web forms first (page, fields), then
 // `modify -o` options, then the job's own options; and the filter options
 // that print the same labels, after the defaults of a new printer.
@@ -348,6 +300,14 @@ const MediaSetup kMediaSetups[] = {
      "MediaType=ThermalTransfer TearOffset=18 MediaTracking=Gap"},
 };
 
+// args, then each option after a -o, as the sub-commands take them.
+std::vector<std::string> with_options(std::vector<std::string> args, const std::vector<std::string>& options)
+{
+  for (const std::string& option : options)
+    args.insert(args.end(), {"-o", option});
+  return args;
+}
+
 TEST_F(PrinterAppTest, MediaSettingsGiveTheFiltersLabels)
 {
   const TestModel& model = test_model(300);
@@ -356,45 +316,24 @@ TEST_F(PrinterAppTest, MediaSettingsGiveTheFiltersLabels)
     SCOPED_TRACE(setup.name);
     const std::string printer = std::string("media-") + setup.name;
     const std::string out = root.file("out-" + printer);
-    ASSERT_TRUE(make_public_dir(out));
-    ProcessResult result = run_app(app, {"add", "-d", printer, "-v", "file://" + out, "-m", "zpl_300dpi"});
-    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    ASSERT_NO_FATAL_FAILURE(add_printer(model, printer, out));
     for (const auto& [page, fields] : setup.forms)
       EXPECT_EQ(submit_web_form(app, "/" + printer + "/" + page, fields), "Changes saved.") << page;
-    std::vector<std::string> modify{"modify", "-d", printer};
-    for (const std::string& option : setup.modify)
-      modify.insert(modify.end(), {"-o", option});
     if (!setup.modify.empty()) {
-      result = run_app(app, modify);
+      const ProcessResult result = run_app(app, with_options({"modify", "-d", printer}, setup.modify));
       ASSERT_EQ(result.status, 0) << result.out << result.err;
     }
-    std::vector<std::string> submit{"submit", "-d", printer, "-t", "media"};
-    for (const std::string& option : setup.submit)
-      submit.insert(submit.end(), {"-o", option});
-    submit.push_back(rasterPath);
-    result = run_app(app, submit);
-    ASSERT_EQ(result.status, 0) << result.out << result.err;
+    ASSERT_GT(submit_to_app(app, printer, "media", rasterPath, with_options({}, setup.submit)), 0);
 
-    const std::string expected = filter_labels_of(model, rasterPath, 1,
-                                                  (std::string(kDefaultFilterOptions) + " " + setup.filterOptions).c_str());
-    const std::string printed = wait_for_content(out + "/media.prn", expected);
-    EXPECT_TRUE(printed == expected) << first_difference(printed, expected) << "\n"
-                                     << printed.substr(0, 80) << "\n" << expected.substr(0, 80) << app_log_tail(app);
+    const std::string options = std::string(kDefaultFilterOptions) + " " + setup.filterOptions;
+    expect_file(wait_for_closed_file(out + "/media.prn"), filter_labels_of(model, rasterPath, 1, options.c_str()));
   }
 }
 
 // The web interface's home page lists the printers.
 TEST_F(PrinterAppTest, WebInterfaceShowsThePrinters)
 {
-  http_t* http = connect_app(app);
-  ASSERT_NE(http, nullptr);
-  const std::string page = root.file("home.html");
-  const int fd = open(page.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  EXPECT_EQ(cupsGetFd(http, "/", fd), HTTP_STATUS_OK);
-  close(fd);
-  httpClose(http);
-  const std::string html = read_file(page);
+  const std::string html = get_web_page(app, "/");
   for (const TestModel& model : test_models())
     EXPECT_NE(html.find(printer_name(model)), std::string::npos) << printer_name(model) << " not on the page";
   EXPECT_NE(html.find("zpl-printer-app"), std::string::npos) << "no footer";

@@ -155,6 +155,75 @@ ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t
   return response;
 }
 
+namespace {
+
+// The status and body of the answer to the request just sent on http.
+http_status_t read_answer(http_t* http, std::string& body)
+{
+  http_status_t status;
+  while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+  }
+  char chunk[8192];
+  for (ssize_t n; (n = httpRead2(http, chunk, sizeof chunk)) > 0;)
+    body.append(chunk, static_cast<size_t>(n));
+  return status;
+}
+
+// The text between the end of marker and the next `until` in page, or ""
+// when the marker is not there.
+std::string text_after(const std::string& page, const std::string& marker, char until)
+{
+  const size_t at = page.find(marker);
+  if (at == std::string::npos)
+    return {};
+  const size_t start = at + marker.size();
+  return page.substr(start, page.find(until, start) - start);
+}
+
+}  // namespace
+
+std::string get_web_page(const PrinterApp& app, const std::string& path)
+{
+  http_t* http = connect_app(app);
+  if (!http) {
+    ADD_FAILURE() << "no connection to the server for " << path;
+    return {};
+  }
+  httpClearFields(http);
+  std::string body;
+  const http_status_t status = httpGet(http, path.c_str()) == 0 ? read_answer(http, body) : HTTP_STATUS_ERROR;
+  httpClose(http);
+  if (status != HTTP_STATUS_OK) {
+    ADD_FAILURE() << "GET " << path << ": " << httpStatus(status) << "\n" << app_log_tail(app);
+    return {};
+  }
+  return body;
+}
+
+std::string submit_web_form(const PrinterApp& app, const std::string& path, const std::string& fields)
+{
+  const std::string session = text_after(get_web_page(app, path), "name=\"session\" value=\"", '"');
+  if (session.empty())
+    return "no form on " + path;
+  const std::string body = "session=" + session + "&" + fields;
+
+  http_t* http = connect_app(app);
+  if (!http)
+    return "no connection";
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+  httpSetLength(http, body.size());
+  std::string answer;
+  const bool posted = httpPost(http, path.c_str()) == 0 && httpWrite2(http, body.data(), body.size()) >= 0;
+  if (posted)
+    read_answer(http, answer);
+  httpClose(http);
+  if (!posted)
+    return "not posted";
+  const std::string banner = text_after(answer, "<div class=\"banner\">", '<');
+  return banner.empty() ? "no banner in the answer to " + path : banner;
+}
+
 int job_state(const PrinterApp& app, const std::string& printer, int jobId)
 {
   ipp_t* response = send_app_request(app, printer, app_request(app, IPP_OP_GET_JOB_ATTRIBUTES, printer, jobId));

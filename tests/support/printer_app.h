@@ -58,6 +58,15 @@ ipp_t* app_request(const PrinterApp& app, ipp_op_t operation, const std::string&
 // can't be reached.
 ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t* request);
 
+// The body of a page of the web interface; "" after reporting a failure
+// when the server can't be reached or does not answer 200 OK.
+std::string get_web_page(const PrinterApp& app, const std::string& path);
+
+// Posts a form of the web interface as a browser does: the page first, for
+// its form's session token, then the fields ("a=1&b=2", URL-encoded).
+// Returns the banner of the answer ("Changes saved.") or what went wrong.
+std::string submit_web_form(const PrinterApp& app, const std::string& path, const std::string& fields);
+
 // The job-state of a job (IPP_JSTATE_*), or 0 when it can't be had.
 int job_state(const PrinterApp& app, const std::string& printer, int jobId);
 
