@@ -270,43 +270,35 @@ TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
 // ---------------------------------------------------------------------------
 // Media settings, made as users make them
 
-// A 300 dpi printer's media settings: web forms first (page, fields), then
-// `modify -o` options, then the job's own options; and the filter options
-// that print the same labels, after the defaults of a new printer.
+// A 300 dpi printer's media settings, made in this order, and the filter
+// options that print the same labels after the defaults of a new printer.
 struct MediaSetup {
   const char* name;
-  std::vector<std::pair<const char*, const char*>> forms;
-  std::vector<std::string> modify, submit;
+  std::vector<std::pair<const char*, const char*>> forms;  // web page, its form's fields
+  const char* modify;                                      // options of one `modify -o`
+  const char* submit;                                      // the job's own options
   const char* filterOptions;
 };
 
 const MediaSetup kMediaSetups[] = {
-    {"Modify", {}, {"label-mode-configured=cutter", "media-tracking=continuous", "zpl-media-type=direct-thermal",
-                    "zpl-tear-offset=-500", "media-top-offset=2mm"}, {},
+    {"Modify", {}, "label-mode-configured=cutter media-tracking=continuous zpl-media-type=direct-thermal "
+                   "zpl-tear-offset=-500 media-top-offset=2mm", "",
      "PrintMode=Cutter MediaTracking=Continuous MediaType=DirectThermal TearOffset=-59 Vertical=24"},
     {"WebPages",
      {{"label", "label-mode-configured=peel-off"},
       {"media", "ready0-size=na_index-4x6_4x6in&ready0-borderless=on&ready0-left-offset=-1.0&ready0-top-offset=0"
                 "&ready0-tracking=mark&ready0-type=labels"},
       {"printing", "zpl-tear-offset=2000&zpl-media-type=thermal-transfer&zpl-dotted-line=on"}},
-     {}, {},
+     "", "",
      "PrintMode=PeelOff MediaTracking=Mark Horizontal=-12 TearOffset=120 MediaType=ThermalTransfer DottedLine=1"},
     // The tracking set last counts, whichever way it was set.
     {"ModifyAfterMediaPage",
      {{"media", "ready0-size=na_index-4x6_4x6in&ready0-borderless=on&ready0-tracking=mark&ready0-type=labels"}},
-     {"media-tracking=continuous"}, {}, "MediaTracking=Continuous"},
-    {"JobsOwnValues", {}, {"zpl-media-type=direct-thermal"},
-     {"zpl-media-type=thermal-transfer", "zpl-tear-offset=150", "media-tracking=web"},
+     "media-tracking=continuous", "", "MediaTracking=Continuous"},
+    {"JobsOwnValues", {}, "zpl-media-type=direct-thermal",
+     "zpl-media-type=thermal-transfer zpl-tear-offset=150 media-tracking=web",
      "MediaType=ThermalTransfer TearOffset=18 MediaTracking=Gap"},
 };
-
-// args, then each option after a -o, as the sub-commands take them.
-std::vector<std::string> with_options(std::vector<std::string> args, const std::vector<std::string>& options)
-{
-  for (const std::string& option : options)
-    args.insert(args.end(), {"-o", option});
-  return args;
-}
 
 TEST_F(PrinterAppTest, MediaSettingsGiveTheFiltersLabels)
 {
@@ -319,11 +311,11 @@ TEST_F(PrinterAppTest, MediaSettingsGiveTheFiltersLabels)
     ASSERT_NO_FATAL_FAILURE(add_printer(model, printer, out));
     for (const auto& [page, fields] : setup.forms)
       EXPECT_EQ(submit_web_form(app, "/" + printer + "/" + page, fields), "Changes saved.") << page;
-    if (!setup.modify.empty()) {
-      const ProcessResult result = run_app(app, with_options({"modify", "-d", printer}, setup.modify));
+    if (*setup.modify) {
+      const ProcessResult result = run_app(app, {"modify", "-d", printer, "-o", setup.modify});
       ASSERT_EQ(result.status, 0) << result.out << result.err;
     }
-    ASSERT_GT(submit_to_app(app, printer, "media", rasterPath, with_options({}, setup.submit)), 0);
+    ASSERT_GT(submit_to_app(app, printer, "media", rasterPath, {"-o", setup.submit}), 0);
 
     const std::string options = std::string(kDefaultFilterOptions) + " " + setup.filterOptions;
     expect_file(wait_for_closed_file(out + "/media.prn"), filter_labels_of(model, rasterPath, 1, options.c_str()));
