@@ -18,6 +18,7 @@
 #include "app/models.h"
 #include "app/one_job.h"
 #include "app/server_config.h"
+#include "app/watchdog.h"
 
 namespace {
 
@@ -53,12 +54,14 @@ DriverList& driver_list()
 struct ServerContext {
   bool serving = false;  // the `server` sub-command, not `drivers`
   std::string stateFile;
+  Watchdog watchdog;
 };
 
 // PAPPL creates the system for `server` and for `drivers`, which lists the
-// drivers and deletes it again: that one must not load the state (it would
-// remove the running server's finished job files when it deletes the
-// system). PAPPL takes its sub-command from anywhere in the arguments.
+// drivers and deletes it again: that one must neither load the state (it
+// would remove the running server's finished job files when it deletes the
+// system) nor talk to systemd. PAPPL takes its sub-command from anywhere
+// in the arguments.
 bool runs_server(int argc, char* argv[])
 {
   for (int i = 1; i < argc; ++i)
@@ -84,9 +87,19 @@ void load_state(pappl_system_t* system, ServerContext& context)
   papplSystemSetSaveCallback(system, save_state, context.stateFile.data());
 }
 
+// The test builds' switch that blocks the watchdog's self-check.
+std::string self_check_block_file()
+{
+#ifdef ZPL_TEST_HOOKS
+  if (const char* path = std::getenv("ZPL_TEST_BLOCK_SELF_CHECK"))
+    return path;
+#endif
+  return {};
+}
+
 // Creates the system as PAPPL's default server would, listening on the
 // loopback address unless told otherwise, and taking ZPL by content; its
-// printers take one job at a time.
+// printers take one job at a time, and under systemd the watchdog runs.
 pappl_system_t* make_system(int numOptions, cups_option_t* options, void* data)
 {
   ServerContext& context = *static_cast<ServerContext*>(data);
@@ -120,6 +133,10 @@ pappl_system_t* make_system(int numOptions, cups_option_t* options, void* data)
   if (!context.serving)
     return system;
   load_state(system, context);
+  if (!start_watchdog(context.watchdog, local_socket_path(g_baseName.c_str()), self_check_block_file())) {
+    papplSystemDelete(system);
+    return nullptr;
+  }
   return system;
 }
 
@@ -138,5 +155,6 @@ int main(int argc, char* argv[])
                                    list.drivers.data(), /*autoadd_cb*/ nullptr, zpl_driver_callback,
                                    /*subcmd_name*/ nullptr, /*subcmd_cb*/ nullptr, make_system,
                                    /*usage_cb*/ nullptr, &context);
+  stop_watchdog(context.watchdog);
   return status;
 }
