@@ -8,23 +8,33 @@ endif()
 add_executable(app_unit_tests
   app/job_settings_test.cpp
   app/raw_zpl_test.cpp
-  app/server_config_test.cpp)
+  app/server_config_test.cpp
+  app/watchdog_test.cpp)
 target_link_libraries(app_unit_tests PRIVATE zplapp_core test_support GTest::gtest_main)
 gtest_discover_tests(app_unit_tests TEST_PREFIX "app.")
 
+# The application with the test switch that blocks its watchdog's
+# self-check (ZPL_TEST_BLOCK_SELF_CHECK names a file that blocks it while it
+# exists); the installed program has none.
+add_executable(test-zpl-printer-app ${PROJECT_SOURCE_DIR}/app/main.cpp)
+target_compile_definitions(test-zpl-printer-app PRIVATE ZPL_APP_VERSION="${PROJECT_VERSION}" ZPL_TEST_HOOKS=1)
+target_link_libraries(test-zpl-printer-app PRIVATE zplapp_core)
+
 zpl_filter_tests(app_e2e_tests
   app/app_e2e_test.cpp
+  app/app_watchdog_test.cpp
   app/printer_app.cpp
   e2e/cups_env.cpp)
 target_include_directories(app_e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e ${PROJECT_SOURCE_DIR})
 target_compile_definitions(app_e2e_tests PRIVATE
   PRINTER_APP="$<TARGET_FILE:zpl-printer-app>"
+  TEST_PRINTER_APP="$<TARGET_FILE:test-zpl-printer-app>"
   ZPLPASS="$<TARGET_FILE:zplpass>"
   PRINT_JOB_TEST="${CMAKE_CURRENT_SOURCE_DIR}/app/print-job.test"
   SAMPLE_PS="${PROJECT_SOURCE_DIR}/samples/shipping-label.ps"
   LSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/app/lsan.supp"
   ASAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/app/asan.supp")
-add_dependencies(app_e2e_tests zpl-printer-app)
+add_dependencies(app_e2e_tests zpl-printer-app test-zpl-printer-app)
 # Each case starts its own server on a free loopback port; RUN_SERIAL keeps
 # them from competing with the schedulers of the other end-to-end tests.
 gtest_discover_tests(app_e2e_tests

@@ -2,12 +2,19 @@
 // per model writing to a folder, PWG raster from Ghostscript printed with
 // ipptool and with `submit`, each label compared byte for byte with the
 // filter's label for the same raster and settings; raw ZPL, a cancelled
-// job, the web interface and the shutdown.
+// job, the web interface, the shutdown, and bursts of clients that all
+// print at once.
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ostream>
+#include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -282,6 +289,27 @@ bool cancel_job(const PrinterApp& app, const std::string& printer, int jobId)
   return cupsLastError() == IPP_STATUS_OK;
 }
 
+// A printer attribute's value as text ("idle" for printer-state 3), or
+// empty when no answer came within 30 s.
+std::string printer_value(const PrinterApp& app, const std::string& printer, const char* name)
+{
+  http_t* http = connect_app(app);
+  if (!http)
+    return {};
+  httpSetTimeout(http, 30.0, nullptr, nullptr);
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+  ipp_t* response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
+  char value[256] = "";
+  if (ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO))
+    ippAttributeString(attr, value, sizeof value);
+  ippDelete(response);
+  httpClose(http);
+  return value;
+}
+
 // A job cancelled while its second page is coming in: the first label is
 // printed whole, and nothing of the second reaches the printer.
 TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
@@ -349,11 +377,194 @@ TEST_F(PrinterAppTest, ShutdownEndsTheServer)
 {
   EXPECT_EQ(shutdown_printer_app(app), 0) << read_file(root + "/server.out") << app_log_tail(app);
   EXPECT_NE(read_file(root + "/app.log").find("Shutting down system"), std::string::npos) << app_log_tail(app);
-  // Started again, the server has the printers of its saved state.
+  // Started again, the server has the printers of its saved state, each
+  // taking one job at a time even where the state says otherwise, as one
+  // saved before that limit would.
+  const std::string stateFile = root + "/state/zpl-printer-app.state";
+  std::string state = read_file(stateFile);
+  for (size_t at = 0; (at = state.find("MaxActiveJobs 1", at)) != std::string::npos;)
+    state.replace(at, 15, "MaxActiveJobs 0");
+  ASSERT_TRUE(write_file(stateFile, state));
   ASSERT_TRUE(start_printer_app(app, PRINTER_APP, root));
   const ProcessResult printers = run_app(app, {"printers"});
-  for (const Model& model : kModelsWithFilters)
+  for (const Model& model : kModelsWithFilters) {
     EXPECT_NE(printers.out.find(printer_name(model)), std::string::npos) << printers.out << printers.err;
+    EXPECT_EQ(printer_value(app, printer_name(model), "job-spooling-supported"), "stream") << printer_name(model);
+  }
+}
+
+
+// --- many clients at once ---
+
+// One client of a burst: a job it prints and what came of it.
+struct BurstClient {
+  std::string printer;
+  std::string jobName;
+  unsigned seed = 0;
+  int jobId = 0;
+  int busyAnswers = 0;
+  std::string error;  // empty when the job was taken
+};
+
+// Sends the Print-Job once; the status, or an error status when no answer
+// came within 30 s.
+ipp_status_t send_print_job(const PrinterApp& app, const std::string& document, BurstClient& client)
+{
+  http_t* http = connect_app(app);
+  if (!http)
+    return IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
+  httpSetTimeout(http, 30.0, nullptr, nullptr);
+  const std::string resource = "/ipp/print/" + client.printer;
+  ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+               printer_uri(app, client.printer).c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, client.jobName.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/pwg-raster");
+  ipp_t* response = nullptr;
+  if (cupsSendRequest(http, request, resource.c_str(), ippLength(request) + document.size()) == HTTP_STATUS_CONTINUE &&
+      cupsWriteRequestData(http, document.data(), document.size()) == HTTP_STATUS_CONTINUE)
+    response = cupsGetResponse(http, resource.c_str());
+  ippDelete(request);
+  const ipp_status_t status = response ? ippGetStatusCode(response) : IPP_STATUS_ERROR_INTERNAL;
+  client.jobId = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+  if (!response)
+    client.error = std::string("no answer: ") + cupsLastErrorString();
+  ippDelete(response);
+  httpClose(http);
+  return status;
+}
+
+// Prints the client's job, sending it again after a short pause whenever
+// the printer answers server-error-busy, as CUPS's ipp backend does. Any
+// other failure ends the client: sending again could print twice.
+void print_until_taken(const PrinterApp& app, const std::string& document, BurstClient& client)
+{
+  std::minstd_rand random(client.seed);
+  for (int attempt = 0; attempt < 3000; ++attempt) {
+    const ipp_status_t status = send_print_job(app, document, client);
+    if (status != IPP_STATUS_ERROR_BUSY) {
+      if (status > IPP_STATUS_OK_EVENTS_COMPLETE && client.error.empty())
+        client.error = ippErrorString(status);
+      return;
+    }
+    ++client.busyAnswers;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 180));
+  }
+  client.error = "still busy after 3000 attempts";
+}
+
+// Starts every client at the same moment and waits for all of them.
+void run_burst(const PrinterApp& app, const std::string& document, std::vector<BurstClient>& clients)
+{
+  std::vector<std::thread> threads;
+  const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  for (BurstClient& client : clients)
+    threads.emplace_back([&app, &document, &client, start] {
+      std::this_thread::sleep_until(start);
+      print_until_taken(app, document, client);
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+}
+
+// Polls the files until each holds expected, for up to 60 s in all, and
+// returns what each holds last (a job shows completed before PAPPL has
+// closed its file).
+std::vector<std::string> wait_for_contents(const std::vector<std::string>& paths, const std::string& expected)
+{
+  std::vector<std::string> contents(paths.size());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (bool done = false; !done && std::chrono::steady_clock::now() < deadline;
+       std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+    done = true;
+    for (size_t i = 0; i < paths.size(); ++i) {
+      if (contents[i] != expected)
+        contents[i] = read_file(paths[i]);
+      done = done && contents[i] == expected;
+    }
+  }
+  return contents;
+}
+
+// The .prn files in a folder device's folder.
+size_t printed_files(const std::string& dir)
+{
+  size_t count = 0;
+  if (DIR* folder = opendir(dir.c_str())) {
+    while (const dirent* entry = readdir(folder)) {
+      const std::string name = entry->d_name;
+      count += name.size() > 4 && name.compare(name.size() - 4, 4, ".prn") == 0;
+    }
+    closedir(folder);
+  }
+  return count;
+}
+
+// A shop's printers printed to directly by many computers: three 203 dpi
+// printers, ten clients each starting at once, each with one PWG raster
+// job, three rounds. Every job prints exactly once, as the filter's label,
+// and the application answers after every round.
+TEST_F(PrinterAppTest, ConcurrentRetryingClientsPrintEveryJobOnce)
+{
+  constexpr int kPrinters = 3, kClientsPerPrinter = 10, kRounds = 3;
+  const Model& model = kModelsWithFilters[0];
+  const std::string rasterPath = raster(model, 1);
+  const std::string document = read_file(rasterPath);
+  const std::string expected = filter_labels(model, rasterPath, 1, kDefaultFilterOptions);
+  for (int p = 0; p < kPrinters; ++p) {
+    const std::string out = root + "/load" + std::to_string(p);
+    ASSERT_TRUE(make_public_dir(out));
+    const ProcessResult added =
+        run_app(app, {"add", "-d", "load" + std::to_string(p), "-v", "file://" + out, "-m", "zpl_203dpi"});
+    ASSERT_EQ(added.status, 0) << added.out << added.err << app_log_tail(app);
+  }
+
+  int busyAnswers = 0;
+  for (int round = 1; round <= kRounds; ++round) {
+    std::vector<BurstClient> clients;
+    for (int p = 0; p < kPrinters; ++p)
+      for (int c = 0; c < kClientsPerPrinter; ++c) {
+        const std::string printer = "load" + std::to_string(p);
+        BurstClient client;
+        client.printer = printer;
+        client.jobName = "r" + std::to_string(round) + "-" + printer + "-" + std::to_string(c);
+        client.seed = static_cast<unsigned>(round * 100 + p * 10 + c);
+        clients.push_back(client);
+      }
+    run_burst(app, document, clients);
+
+    // A hung server would keep every later request waiting: end it here.
+    for (int p = 0; p < kPrinters; ++p) {
+      const std::string printer = "load" + std::to_string(p);
+      const std::string state = printer_value(app, printer, "printer-state");
+      if (state.empty()) {
+        kill(app.pid, SIGKILL);
+        waitpid(app.pid, nullptr, 0);
+        app.pid = -1;
+        FAIL() << printer << " does not answer after round " << round << "\n" << app_log_tail(app);
+      }
+      EXPECT_EQ(state, "idle") << printer << " after round " << round;
+    }
+    std::vector<std::string> paths;
+    for (const BurstClient& client : clients)
+      paths.push_back(root + "/" + client.printer + "/" + client.jobName + ".prn");
+    const std::vector<std::string> printed = wait_for_contents(paths, expected);
+    for (size_t i = 0; i < clients.size(); ++i) {
+      const BurstClient& client = clients[i];
+      busyAnswers += client.busyAnswers;
+      EXPECT_EQ(client.error, "") << client.jobName;
+      EXPECT_TRUE(printed[i] == expected) << client.jobName << ": " << first_difference(printed[i], expected);
+      EXPECT_EQ(job_state(app, client.printer, client.jobId), IPP_JSTATE_COMPLETED) << client.jobName;
+    }
+    for (int p = 0; p < kPrinters; ++p) {
+      const std::string printer = "load" + std::to_string(p);
+      EXPECT_EQ(printed_files(root + "/" + printer), size_t(round * kClientsPerPrinter)) << printer;
+    }
+    if (HasFailure())
+      break;
+  }
+  RecordProperty("busy_answers", busyAnswers);
 }
 
 }  // namespace

@@ -96,7 +96,8 @@ PrinterApp::~PrinterApp()
   kill_server(*this);
 }
 
-bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root)
+bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root,
+                       const std::vector<std::string>& env)
 {
   app.program = program;
   app.root = root;
@@ -127,6 +128,8 @@ bool start_printer_app(PrinterApp& app, const std::string& program, const std::s
     if (fd >= 0)
       dup2(fd, 1), dup2(fd, 2);
     setenv("SNAP_COMMON", stateDir.c_str(), 1);
+    for (const std::string& entry : env)
+      putenv(const_cast<char*>(entry.c_str()));
 #ifdef ZPL_TEST_ASAN
     setenv("LSAN_OPTIONS", kLeakOptions, 1);
     setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);

@@ -26,8 +26,10 @@ struct PrinterApp {
 };
 
 // Starts `server` on a free loopback port and waits until both its local
-// socket and its port answer. False after reporting a failure.
-bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root);
+// socket and its port answer; env adds "NAME=value" entries to the server's
+// environment. False after reporting a failure.
+bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root,
+                       const std::vector<std::string>& env = {});
 
 // Runs a sub-command (add, submit, drivers, shutdown, ...) against the server.
 ProcessResult run_app(const PrinterApp& app, const std::vector<std::string>& args);
