@@ -8,8 +8,7 @@ endif()
 add_executable(app_unit_tests
   app/job_settings_test.cpp
   app/raw_zpl_test.cpp
-  app/server_config_test.cpp
-  app/watchdog_test.cpp)
+  app/server_config_test.cpp)
 target_link_libraries(app_unit_tests PRIVATE zplapp_core test_support GTest::gtest_main)
 gtest_discover_tests(app_unit_tests TEST_PREFIX "app.")
 
@@ -26,6 +25,7 @@ zpl_filter_tests(app_e2e_tests
   app/printer_app.cpp
   e2e/cups_env.cpp)
 target_include_directories(app_e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e ${PROJECT_SOURCE_DIR})
+target_link_libraries(app_e2e_tests PRIVATE zplapp_core)
 target_compile_definitions(app_e2e_tests PRIVATE
   PRINTER_APP="$<TARGET_FILE:zpl-printer-app>"
   TEST_PRINTER_APP="$<TARGET_FILE:test-zpl-printer-app>"

@@ -4,13 +4,14 @@
 // filter's label for the same raster and settings; raw ZPL, a cancelled
 // job, the web interface, the shutdown, and bursts of clients that all
 // print at once.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <ostream>
 #include <random>
 #include <string>
@@ -25,6 +26,8 @@
 #include "printer_app.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // A printer model with the filter program built for it.
 struct Model {
@@ -490,15 +493,9 @@ std::vector<std::string> wait_for_contents(const std::vector<std::string>& paths
 // The .prn files in a folder device's folder.
 size_t printed_files(const std::string& dir)
 {
-  size_t count = 0;
-  if (DIR* folder = opendir(dir.c_str())) {
-    while (const dirent* entry = readdir(folder)) {
-      const std::string name = entry->d_name;
-      count += name.size() > 4 && name.compare(name.size() - 4, 4, ".prn") == 0;
-    }
-    closedir(folder);
-  }
-  return count;
+  std::error_code ec;
+  return static_cast<size_t>(std::count_if(fs::directory_iterator(dir, ec), fs::directory_iterator(),
+                                            [](const fs::directory_entry& e) { return e.path().extension() == ".prn"; }));
 }
 
 // A shop's printers printed to directly by many computers: three 203 dpi
@@ -526,11 +523,8 @@ TEST_F(PrinterAppTest, ConcurrentRetryingClientsPrintEveryJobOnce)
     for (int p = 0; p < kPrinters; ++p)
       for (int c = 0; c < kClientsPerPrinter; ++c) {
         const std::string printer = "load" + std::to_string(p);
-        BurstClient client;
-        client.printer = printer;
-        client.jobName = "r" + std::to_string(round) + "-" + printer + "-" + std::to_string(c);
-        client.seed = static_cast<unsigned>(round * 100 + p * 10 + c);
-        clients.push_back(client);
+        clients.push_back({printer, "r" + std::to_string(round) + "-" + printer + "-" + std::to_string(c),
+                           static_cast<unsigned>(round * 100 + p * 10 + c), 0, 0, {}});
       }
     run_burst(app, document, clients);
 

@@ -1,12 +1,15 @@
-// zpl-printer-app under systemd's watchdog: the test stands in for systemd
-// with a notify socket of its own, and blocks the application's self-check
-// (a switch of the test build) as a hung server would: the pings must stop
-// while it is blocked and come back after.
+// zpl-printer-app under systemd's watchdog. The self-check must fail, and
+// within its timeout, when the server can't answer: a check that hung with
+// the server would keep the watchdog from noticing. And the application
+// itself: the test stands in for systemd with a notify socket of its own and
+// blocks the self-check (a switch of the test build) as a hung server
+// would; the pings must stop while it is blocked and come back after.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -14,82 +17,103 @@
 
 #include <gtest/gtest.h>
 
+#include "app/watchdog.h"
 #include "printer_app.h"
 
 namespace {
 
-// The datagram socket systemd would read the service's notifications from.
-struct NotifySocket {
+// A unix socket of the given type bound to path; closed when it goes.
+struct LocalSocket {
   int fd = -1;
-  ~NotifySocket()
+  LocalSocket(const std::string& path, int type)
+  {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path || (fd = socket(AF_UNIX, type, 0)) < 0)
+      return;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  LocalSocket(const LocalSocket&) = delete;
+  LocalSocket& operator=(const LocalSocket&) = delete;
+  ~LocalSocket()
   {
     if (fd >= 0)
       close(fd);
   }
 };
 
-bool bind_notify_socket(NotifySocket& notify, const std::string& path)
+TEST(SelfCheck, FailsWithinItsTimeoutWhenTheServerCannotAnswer)
 {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path)
-    return false;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  notify.fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-  return notify.fd >= 0 && bind(notify.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const std::string dir = make_temp_dir();
+  // Takes connections into its backlog and never accepts them, as the
+  // socket of a server whose main loop hangs.
+  const LocalSocket silent(dir + "/silent.sock", SOCK_STREAM);
+  ASSERT_TRUE(silent.fd >= 0 && listen(silent.fd, 8) == 0);
+  const struct {
+    const char* name;
+    std::string socketPath;
+    const char* reason;  // in the error
+  } cases[] = {
+      {"nothing listens", dir + "/none.sock", "cannot connect to"},
+      {"never answers", dir + "/silent.sock", "no answer within 0.3 s"},
+  };
+  for (const auto& test : cases) {
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(run_self_check(SelfCheck{test.socketPath, std::chrono::milliseconds(300), {}}, error)) << test.name;
+    // Without its own timeout CUPS waits a minute for the answer.
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(took.count(), 20000) << test.name;
+    EXPECT_NE(error.find(test.reason), std::string::npos) << test.name << ": " << error;
+  }
+  remove_tree(dir);
 }
 
 bool has_line(const std::string& message, const std::string& prefix)
 {
-  for (size_t at = 0; at < message.size();) {
-    if (message.compare(at, prefix.size(), prefix) == 0)
-      return true;
-    const size_t end = message.find('\n', at);
-    at = end == std::string::npos ? message.size() : end + 1;
-  }
-  return false;
+  return ("\n" + message).find("\n" + prefix) != std::string::npos;
 }
 
 // Reads notifications until one has a line starting with prefix, for up to
 // 30 s. Returns every message read before that one; found tells whether it
 // came.
-std::vector<std::string> read_until(const NotifySocket& notify, const std::string& prefix, bool& found)
+std::vector<std::string> read_until(const LocalSocket& notify, const std::string& prefix, bool& found)
 {
   std::vector<std::string> before;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  found = false;
-  while (!found) {
+  for (found = false; !found;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd ready{notify.fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0)
-      break;
     char buffer[4096];
-    const ssize_t size = recv(notify.fd, buffer, sizeof buffer, 0);
-    if (size < 0)
+    ssize_t size = -1;
+    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
+        (size = recv(notify.fd, buffer, sizeof buffer, 0)) < 0)
       break;
-    const std::string message(buffer, static_cast<size_t>(size));
-    found = has_line(message, prefix);
-    if (!found)
-      before.push_back(message);
+    before.emplace_back(buffer, static_cast<size_t>(size));
+    found = has_line(before.back(), prefix);
   }
+  if (found)
+    before.pop_back();
   return before;
 }
 
 size_t count_with(const std::vector<std::string>& messages, const std::string& prefix)
 {
-  size_t count = 0;
-  for (const std::string& message : messages)
-    count += has_line(message, prefix);
-  return count;
+  return static_cast<size_t>(
+      std::count_if(messages.begin(), messages.end(), [&](const std::string& m) { return has_line(m, prefix); }));
 }
 
 TEST(Watchdog, PingsStopWhileTheSelfCheckIsBlocked)
 {
   const std::string root = make_temp_dir();
   const std::string block = root + "/block";
-  NotifySocket notify;
-  ASSERT_TRUE(bind_notify_socket(notify, root + "/notify.sock"));
+  const LocalSocket notify(root + "/notify.sock", SOCK_DGRAM);
+  ASSERT_GE(notify.fd, 0);
   PrinterApp app;
   // A 4 s interval: a self-check every second.
   ASSERT_TRUE(start_printer_app(app, TEST_PRINTER_APP, root,
