@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <cups/cups.h>
 #include <systemd/sd-daemon.h>
@@ -33,6 +35,13 @@ struct IppOwner {
   ipp_t* ipp;
   ~IppOwner() { ippDelete(ipp); }
 };
+
+// CUPS's message for its last error; it may have none.
+std::string last_cups_error()
+{
+  const char* text = cupsLastErrorString();
+  return text ? text : ippErrorString(cupsLastError());
+}
 
 std::string seconds_text(std::chrono::milliseconds span)
 {
@@ -118,7 +127,7 @@ bool run_self_check(const SelfCheck& check, std::string& error)
   const HttpOwner connection{httpConnect2(check.socketPath.c_str(), 0, nullptr, AF_LOCAL, HTTP_ENCRYPTION_NEVER, 1,
                                           static_cast<int>(check.timeout.count()), nullptr)};
   if (!connection.http) {
-    error = "cannot connect to " + check.socketPath + ": " + cupsLastErrorString();
+    error = "cannot connect to " + check.socketPath + ": " + std::strerror(errno);
     return false;
   }
   httpSetTimeout(connection.http, static_cast<double>(check.timeout.count()) / 1000.0, nullptr, nullptr);
@@ -132,7 +141,7 @@ bool run_self_check(const SelfCheck& check, std::string& error)
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-state");
   const IppOwner response{cupsDoRequest(connection.http, request, "/ipp/system")};
   if (!response.ipp) {
-    error = "no answer within " + wait + " (" + cupsLastErrorString() + ")";
+    error = "no answer within " + wait + " (" + last_cups_error() + ")";
     return false;
   }
   if (ippGetStatusCode(response.ipp) > IPP_STATUS_OK_EVENTS_COMPLETE) {
