@@ -432,7 +432,7 @@ ipp_status_t send_print_job(const PrinterApp& app, const std::string& document, 
   const ipp_status_t status = response ? ippGetStatusCode(response) : IPP_STATUS_ERROR_INTERNAL;
   client.jobId = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
   if (!response)
-    client.error = std::string("no answer: ") + cupsLastErrorString();
+    client.error = std::string("no answer: ") + ippErrorString(cupsLastError());
   ippDelete(response);
   httpClose(http);
   return status;
@@ -528,12 +528,13 @@ TEST_F(PrinterAppTest, ConcurrentRetryingClientsPrintEveryJobOnce)
       }
     run_burst(app, document, clients);
 
-    // A hung server would keep every later request waiting: end it here.
+    // A hung server would keep every later request waiting: end it here,
+    // with the timeout command it runs under (their own process group).
     for (int p = 0; p < kPrinters; ++p) {
       const std::string printer = "load" + std::to_string(p);
       const std::string state = printer_value(app, printer, "printer-state");
       if (state.empty()) {
-        kill(app.pid, SIGKILL);
+        kill(-app.pid, SIGKILL);
         waitpid(app.pid, nullptr, 0);
         app.pid = -1;
         FAIL() << printer << " does not answer after round " << round << "\n" << app_log_tail(app);
