@@ -61,6 +61,7 @@ bool is_folder_uri(const char* uri)
   return stat(resource, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// True when the job's printer writes a file per job into a folder.
 bool prints_to_folder(pappl_job_t* job)
 {
   return is_folder_uri(papplPrinterGetDeviceURI(papplJobGetPrinter(job)));

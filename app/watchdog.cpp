@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <cups/cups.h>
 #include <systemd/sd-daemon.h>
@@ -43,6 +44,7 @@ std::string last_cups_error()
   return text ? text : ippErrorString(cupsLastError());
 }
 
+// "7.5 s" for 7500 ms, for the reasons.
 std::string seconds_text(std::chrono::milliseconds span)
 {
   char text[32];
@@ -56,7 +58,7 @@ bool blocked(const SelfCheck& check)
 {
   if (check.blockFile.empty() || access(check.blockFile.c_str(), F_OK) != 0)
     return false;
-  usleep(static_cast<useconds_t>(check.timeout.count()) * 1000u);
+  std::this_thread::sleep_for(check.timeout);
   return true;
 }
 
@@ -94,6 +96,8 @@ void report_failure(const std::string& error, bool& failing)
   failing = true;
 }
 
+// The watchdog thread: a self-check per period (every kStartRetry until the
+// first answer), each reported to systemd, until stop_watchdog.
 void* watch(void* context)
 {
   Watchdog& dog = *static_cast<Watchdog*>(context);
