@@ -48,18 +48,18 @@ struct LocalSocket {
 
 TEST(SelfCheck, FailsWithinItsTimeoutWhenTheServerCannotAnswer)
 {
-  const std::string dir = make_temp_dir();
+  const TempDir dir;
   // Takes connections into its backlog and never accepts them, as the
   // socket of a server whose main loop hangs.
-  const LocalSocket silent(dir + "/silent.sock", SOCK_STREAM);
+  const LocalSocket silent(dir.file("silent.sock"), SOCK_STREAM);
   ASSERT_TRUE(silent.fd >= 0 && listen(silent.fd, 8) == 0);
   const struct {
     const char* name;
     std::string socketPath;
     const char* reason;  // in the error
   } cases[] = {
-      {"nothing listens", dir + "/none.sock", "cannot connect to"},
-      {"never answers", dir + "/silent.sock", "no answer within 0.3 s"},
+      {"nothing listens", dir.file("none.sock"), "cannot connect to"},
+      {"never answers", dir.file("silent.sock"), "no answer within 0.3 s"},
   };
   for (const auto& test : cases) {
     std::string error;
@@ -70,7 +70,6 @@ TEST(SelfCheck, FailsWithinItsTimeoutWhenTheServerCannotAnswer)
     EXPECT_LT(took.count(), 20000) << test.name;
     EXPECT_NE(error.find(test.reason), std::string::npos) << test.name << ": " << error;
   }
-  remove_tree(dir);
 }
 
 bool has_line(const std::string& message, const std::string& prefix)
@@ -110,14 +109,14 @@ size_t count_with(const std::vector<std::string>& messages, const std::string& p
 
 TEST(Watchdog, PingsStopWhileTheSelfCheckIsBlocked)
 {
-  const std::string root = make_temp_dir();
-  const std::string block = root + "/block";
-  const LocalSocket notify(root + "/notify.sock", SOCK_DGRAM);
+  const TempDir root;
+  const std::string block = root.file("block");
+  const LocalSocket notify(root.file("notify.sock"), SOCK_DGRAM);
   ASSERT_GE(notify.fd, 0);
   PrinterApp app;
   // A 4 s interval: a self-check every second.
-  ASSERT_TRUE(start_printer_app(app, TEST_PRINTER_APP, root,
-                                {"NOTIFY_SOCKET=" + root + "/notify.sock", "WATCHDOG_USEC=4000000",
+  ASSERT_TRUE(start_printer_app(app, build_paths().testPrinterApp, root.path,
+                                {"NOTIFY_SOCKET=" + root.file("notify.sock"), "WATCHDOG_USEC=4000000",
                                  "ZPL_TEST_BLOCK_SELF_CHECK=" + block}));
   bool found = false;
   read_until(notify, "READY=1", found);
@@ -142,7 +141,6 @@ TEST(Watchdog, PingsStopWhileTheSelfCheckIsBlocked)
   EXPECT_EQ(shutdown_printer_app(app), 0) << app_log_tail(app);
   read_until(notify, "STOPPING=1", found);
   EXPECT_TRUE(found) << "no STOPPING=1 at the end";
-  remove_tree(root);
 }
 
 }  // namespace
