@@ -65,7 +65,8 @@ TEST(SelfCheck, FailsWithinItsTimeoutWhenTheServerCannotAnswer)
     std::string error;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(run_self_check(SelfCheck{test.socketPath, std::chrono::milliseconds(300), {}}, error)) << test.name;
-    // Without its own timeout CUPS waits a minute for the answer.
+    // Without a timeout of its own a blocking CUPS connection waits for the
+    // answer for ever.
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_LT(took.count(), 20000) << test.name;
     EXPECT_NE(error.find(test.reason), std::string::npos) << test.name << ": " << error;
