@@ -80,7 +80,7 @@ bool label_mode_page(pappl_client_t* client, void* data)
 
 }  // namespace
 
-void zpl_printer_created(pappl_printer_t* printer, void*)
+void add_label_mode_page(pappl_printer_t* printer)
 {
   pappl_system_t* system = papplPrinterGetSystem(printer);
   if (!(papplSystemGetOptions(system) & PAPPL_SOPTIONS_WEB_INTERFACE))

@@ -7,7 +7,7 @@
 
 // Adds the "Label Mode" page to a new printer's web interface, when the
 // system has one. PAPPL removes it with the printer.
-void zpl_printer_created(pappl_printer_t* printer, void* data);
+void add_label_mode_page(pappl_printer_t* printer);
 
 // The English texts of the web pages for the driver's attributes, in the
 // strings format papplSystemAddStringsData takes.

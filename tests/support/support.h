@@ -134,6 +134,7 @@ void PrintTo(const TestModel& model, std::ostream* os);
 struct BuildPaths {
   std::string zplpass, zplpreview;
   std::string printerApp;            // empty where PAPPL was not found
+  std::string testPrinterApp;        // the same with the test switches of app/main.cpp
   std::string samplePdf, samplePs;   // the bundled sample label
   std::string mimeSourceDir;         // our .types and .convs in the source tree
   std::string cmake, binaryDir;      // for `cmake --install`
