@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 
 #include <cups/file.h>
 
+#include "common/cancel.h"
 #include "common/profile.h"
 #include "settings/settings.h"
 
@@ -37,9 +37,6 @@ struct RasterPage {
 bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned copies);
 
 using CommandScratch = char[256];
-
-// Set by a signal handler when the job is cancelled; null: never cancelled.
-using CancelFlag = const volatile std::sig_atomic_t*;
 
 // Packs, compresses and encodes the page and writes its label to out, which
 // is flushed after the label's last byte. The page is first cropped for the

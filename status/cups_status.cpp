@@ -110,7 +110,7 @@ void report_reply(const ReplyReader& reader)
 // Feeds what the back-channel holds to the reader, waiting up to wait (and
 // no longer than the budget) for each piece, until the reply is complete
 // or garbled, nothing more comes, or the job is cancelled.
-void read_reply(StatusSession& session, bool wait, const volatile std::sig_atomic_t* cancelled)
+void read_reply(StatusSession& session, bool wait, CancelFlag cancelled)
 {
   char piece[256];
   while (session.reader.progress == ReplyProgress::kNeedMore && !(cancelled && *cancelled)) {
@@ -150,7 +150,7 @@ void status_collect(StatusSession& session)
     read_reply(session, false, nullptr);
 }
 
-void status_finish(StatusSession& session, const volatile std::sig_atomic_t* cancelled)
+void status_finish(StatusSession& session, CancelFlag cancelled)
 {
   if (!session.asked || session.reader.progress != ReplyProgress::kNeedMore || (cancelled && *cancelled))
     return;

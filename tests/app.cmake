@@ -20,11 +20,12 @@ target_include_directories(app_e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e
 target_compile_definitions(app_e2e_tests PRIVATE
   PRINTER_APP="$<TARGET_FILE:zpl-printer-app>"
   ZPLPASS="$<TARGET_FILE:zplpass>"
+  ZPLCOMMAND="$<TARGET_FILE:zplcommand>"
   PRINT_JOB_TEST="${CMAKE_CURRENT_SOURCE_DIR}/app/print-job.test"
   SAMPLE_PS="${PROJECT_SOURCE_DIR}/samples/shipping-label.ps"
   LSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/app/lsan.supp"
   ASAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/app/asan.supp")
-add_dependencies(app_e2e_tests zpl-printer-app)
+add_dependencies(app_e2e_tests zpl-printer-app zplcommand)
 # Each case starts its own server on a free loopback port; RUN_SERIAL keeps
 # them from competing with the schedulers of the other end-to-end tests.
 gtest_discover_tests(app_e2e_tests
