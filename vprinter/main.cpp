@@ -78,6 +78,7 @@ struct Printer {
   bool failed = false;    // a label could not be kept: the printer ends
 };
 
+// A port number, 0 to 65535, digits only.
 bool parse_port(const char* text, int& port)
 {
   char* end = nullptr;
@@ -288,7 +289,7 @@ bool take_bytes(Printer& printer, int fd, std::string_view bytes)
   Intake& intake = printer.intake;
   bool closing = false;
   for (char c : bytes) {
-    if (closing && !(intake.afterEnd && (c == '\r' || c == '\n')))
+    if (printer.failed || (closing && !(intake.afterEnd && (c == '\r' || c == '\n'))))
       return false;
     const IntakeStep step = intake_byte(intake, c);
     took(printer, step.finished, step.error);
@@ -352,6 +353,8 @@ void run(Printer& printer, int listener)
   }
 }
 
+// SIGTERM and SIGINT end the printer between reads; a peer that goes away
+// while it answers must not end it.
 void handle_signals()
 {
   struct sigaction action {};
