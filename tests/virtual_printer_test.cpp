@@ -141,7 +141,8 @@ TEST_F(VirtualPrinterProcess, KeepsEachLabelWithWhatCameAheadOfIt)
   // Cut inside the query, inside ^XZ, between ^XZ and its line end, inside
   // the next label and inside ~WC.
   size_t from = 0;
-  for (const size_t cut : {size_t{3}, first.size() - 3, first.size() - 1, first.size() + 5, sent.size() - 2, sent.size()}) {
+  const size_t cuts[] = {3, first.size() - 3, first.size() - 1, first.size() + 5, sent.size() - 2, sent.size()};
+  for (const size_t cut : cuts) {
     ASSERT_TRUE(send_bytes(connection, sent.substr(from, cut - from)));
     from = cut;
     std::this_thread::sleep_for(std::chrono::milliseconds(30));

@@ -148,7 +148,8 @@ uint32_t highest_file_number(const std::string& folder)
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
     unsigned number = 0;
-    if (std::sscanf(name.c_str(), "label-%u.zpl", &number) == 1 || std::sscanf(name.c_str(), "commands-%u.zpl", &number) == 1)
+    if (std::sscanf(name.c_str(), "label-%u.zpl", &number) == 1 ||
+        std::sscanf(name.c_str(), "commands-%u.zpl", &number) == 1)
       highest = std::max<uint32_t>(highest, number);
   }
   return highest;

@@ -59,7 +59,8 @@ protected:
     ASSERT_TRUE(start_printer(printer, root + "/printer"));
     ASSERT_TRUE(start_cupsd(daemon, root, serverBin, dataDir));
     const std::string uri = "socket://127.0.0.1:" + std::to_string(printer.port) + "/?snmp=false";
-    const ProcessResult made = run_tool("lpadmin", {"-h", daemon.server, "-p", kQueue, "-E", "-v", uri, "-P", PPD_203}, root);
+    const ProcessResult made =
+        run_tool("lpadmin", {"-h", daemon.server, "-p", kQueue, "-E", "-v", uri, "-P", PPD_203}, root);
     ASSERT_EQ(made.status, 0) << made.err;
     raster = root + "/label.ras";
     ASSERT_TRUE(write_raster(raster, {noise_page(203, 120, 7)}));
@@ -185,8 +186,9 @@ TEST_F(PrinterStatus, CommandFilesReachThePrinter)
     const char* command;
     const char* sent;
   };
-  for (const CommandCase& c : {CommandCase{"PrintSelfTestPage", "~WC\r\n"}, CommandCase{"zplfilter.Calibrate", "~JC\r\n"},
-                               CommandCase{"ReportStatus", kQuery}}) {
+  const CommandCase cases[] = {
+      {"PrintSelfTestPage", "~WC\r\n"}, {"zplfilter.Calibrate", "~JC\r\n"}, {"ReportStatus", kQuery}};
+  for (const CommandCase& c : cases) {
     SCOPED_TRACE(c.command);
     ASSERT_TRUE(set_printer_state(printer, {"paper-jam"}));
     const size_t before = kept_files(printer).size();
