@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,8 +36,12 @@ bool start_printer(VirtualPrinter& printer, const std::string& folder, const std
     pointers.push_back(arg.data());
   pointers.push_back(nullptr);
   std::fflush(nullptr);
+  const pid_t test = getpid();
   printer.pid = fork();
   if (printer.pid == 0) {
+    // A test process that is killed takes its printer with it.
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != test)
+      _exit(127);
     const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out >= 0)
       dup2(out, 1), dup2(out, 2);
