@@ -44,6 +44,22 @@ void collect_status(void* session)
   status_collect(*static_cast<StatusSession*>(session));
 }
 
+// Prints every page of the job. The status query goes ahead of the first
+// label and its reply is taken between labels and after the last one: the
+// labels never wait for it. Returns the page loop's status.
+int print_job(const LabelDoc& doc, cups_file_t* input, CancelFlag cancelled)
+{
+  StatusSession printerStatus;
+  if (doc.statusQuery == StatusQuery::kAuto)
+    status_ask(printerStatus, stdout);
+  if (printerStatus.asked)
+    WriteLog("asked the printer for its status");
+  const int status = print_bitmap(&doc, g_model, input, cancelled, {collect_status, &printerStatus});
+  if (status == 0)
+    status_finish(printerStatus, cancelled);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -74,16 +90,7 @@ int main(int argc, char* argv[])
 
     if (input) {
       WriteLog("cups_file is not null");
-      // The query goes ahead of the first label and its reply is taken
-      // between labels and after the last: the labels never wait for it.
-      StatusSession printerStatus;
-      if (doc.statusQuery == StatusQuery::kAuto)
-        status_ask(printerStatus, stdout);
-      if (printerStatus.asked)
-        WriteLog("asked the printer for its status");
-      status = print_bitmap(&doc, g_model, input.get(), cancelled, {collect_status, &printerStatus});
-      if (status == 0)
-        status_finish(printerStatus, cancelled);
+      status = print_job(doc, input.get(), cancelled);
     }
   }
 
