@@ -72,8 +72,9 @@ void Gray2Bytes(const uint8_t* grey, uint8_t* packed, int32_t bytesPerRow, int32
 size_t halftone_scratch(Halftone mode, uint32_t bytesPerRow);
 
 // Packs like Gray2Bytes in the given mode. Threshold packs by the threshold
-// alone; Auto and Photo keep it for pixels near black or white and their
-// four neighbours, and halftone the grey between, with an ordered 8 x 8
+// alone; Auto and Photo keep it for pixels near black or white and for
+// pixels on an edge between ink and paper (both within two pixels), and
+// halftone the rest, grey art up to its soft edges, with an ordered 8 x 8
 // matrix (Auto) or serpentine error diffusion (Photo). The same page always
 // gives the same dots. scratch holds halftone_scratch(mode, bytesPerRow)
 // entries; packed must be zeroed by the caller.

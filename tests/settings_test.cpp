@@ -56,7 +56,6 @@ class SettingsTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    dir = make_temp_dir();
     unsetenv("PPD");
     pLogFile = std::tmpfile();
     ASSERT_NE(pLogFile, nullptr);
@@ -65,13 +64,12 @@ protected:
   {
     CloseLog();
     unsetenv("PPD");
-    remove_tree(dir);
   }
 
   // Writes a PPD with the given attribute lines and points $PPD at it.
   void use_ppd(const std::string& attributes)
   {
-    ppdPath = dir + "/label.ppd";
+    ppdPath = dir.file("label.ppd");
     ASSERT_TRUE(write_file(ppdPath, "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*cupsModelNumber: 5\n"
                                     "*NickName: \"Test Label Printer\"\n" +
                                         attributes));
@@ -110,7 +108,8 @@ protected:
     return std::find(lines.begin(), lines.end(), message) != lines.end();
   }
 
-  std::string dir, ppdPath;
+  TempDir dir;
+  std::string ppdPath;
   char arg0[16] = "zplfilter", arg1[16] = "42", arg2[16] = "bob", arg3[16] = "Shelf labels", arg4[16] = "3",
        arg5[16] = "";
   char* argv[7] = {arg0, arg1, arg2, arg3, arg4, arg5, nullptr};
@@ -281,9 +280,9 @@ TEST_F(SettingsTest, PpdNumbersFollowAtoiDivisionAndThe16BitRule)
 
 TEST_F(SettingsTest, MissingOrUnsetPpdKeepsTheDefaults)
 {
-  setenv("PPD", (dir + "/absent.ppd").c_str(), 1);
+  setenv("PPD", dir.file("absent.ppd").c_str(), 1);
   EXPECT_EQ(fields_of(build({})), Fields{});
-  EXPECT_EQ(log(), (std::vector<std::string>{"PPD=" + dir + "/absent.ppd", "can't param ppdfile"}));
+  EXPECT_EQ(log(), (std::vector<std::string>{"PPD=" + dir.file("absent.ppd"), "can't param ppdfile"}));
 
   unsetenv("PPD");
   std::rewind(pLogFile);
@@ -294,7 +293,7 @@ TEST_F(SettingsTest, MissingOrUnsetPpdKeepsTheDefaults)
 
 TEST_F(SettingsTest, NotAPpdFileIsTreatedAsMissing)
 {
-  ppdPath = dir + "/junk.ppd";
+  ppdPath = dir.file("junk.ppd");
   ASSERT_TRUE(write_file(ppdPath, "*DefaultDarkness: 25\nthis is no PPD\n"));
   setenv("PPD", ppdPath.c_str(), 1);
   EXPECT_EQ(fields_of(build({})), Fields{});

@@ -1,28 +1,83 @@
 // zpl-virtual-printer as a process, driven as the tests and users drive it:
 // its answers decoded by the status core's reader in every state, the
 // faults its state file asks for, and the labels it keeps.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "status/printer_status.h"
-#include "support.h"
 #include "virtual_printer.h"
 
 namespace {
+
+// A connection to the printer, closed when it goes out of scope.
+struct PrinterConnection {
+  int fd = -1;
+  PrinterConnection() = default;
+  PrinterConnection(const PrinterConnection&) = delete;
+  PrinterConnection& operator=(const PrinterConnection&) = delete;
+  ~PrinterConnection()
+  {
+    if (fd >= 0)
+      close(fd);
+  }
+};
+
+bool connect_printer(const VirtualPrinter& printer, PrinterConnection& connection)
+{
+  connection.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(printer.port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return connection.fd >= 0 && connect(connection.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+// Sends all bytes. False when the connection can't take them.
+bool send_bytes(const PrinterConnection& connection, const std::string& bytes)
+{
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t put = send(connection.fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (put <= 0)
+      return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// What arrives until waitMs milliseconds pass without a byte, one entry per
+// read, or until the peer closes (closed set then).
+std::vector<std::string> read_pieces(const PrinterConnection& connection, int waitMs, bool* closed = nullptr)
+{
+  std::vector<std::string> pieces;
+  if (closed)
+    *closed = false;
+  char buffer[4096];
+  pollfd ready{connection.fd, POLLIN, 0};
+  while (poll(&ready, 1, waitMs) > 0) {
+    const ssize_t got = recv(connection.fd, buffer, sizeof buffer, 0);
+    if (got <= 0) {
+      if (closed)
+        *closed = true;
+      break;
+    }
+    pieces.emplace_back(buffer, static_cast<size_t>(got));
+  }
+  return pieces;
+}
 
 class VirtualPrinterProcess : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    dir = make_temp_dir();
-    ASSERT_TRUE(start_printer(printer, dir + "/printer", {"--dpi", "300", "--png"}));
+    ASSERT_TRUE(start_virtual_printer(printer, dir.file("printer"), {"--dpi", "300", "--png"}));
     ASSERT_TRUE(connect_printer(printer, connection));
   }
-  void TearDown() override { remove_tree(dir); }
 
   // Reads until the reply is complete or garbled, or for at most maxMs;
   // pieces counts the reads it came in.
@@ -45,7 +100,7 @@ protected:
     return reader;
   }
 
-  std::string dir;
+  TempDir dir;
   VirtualPrinter printer;
   PrinterConnection connection;
 };

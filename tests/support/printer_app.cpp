@@ -2,22 +2,20 @@
 #include "printer_app.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "cups_env.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -33,7 +31,9 @@ std::vector<std::string> app_environment(const PrinterApp& app)
   // PAPPL puts its state file and local socket under SNAP_COMMON.
   std::vector<std::string> env{"SNAP_COMMON=" + app.root + "/state"};
 #ifdef ZPL_TEST_ASAN
+  const char* inherited = std::getenv("ASAN_OPTIONS");
   env.push_back(std::string("LSAN_OPTIONS=") + kLeakOptions);
+  env.push_back(std::string("ASAN_OPTIONS=") + (inherited ? inherited : "") + kServerAsanOptions);
 #endif
   return env;
 }
@@ -68,33 +68,7 @@ bool socket_answers(const std::string& path)
   return answers(reinterpret_cast<sockaddr*>(&address), sizeof address);
 }
 
-// The exit status once the process has ended, -2 while it runs.
-int ended(pid_t pid)
-{
-  int status = 0;
-  if (waitpid(pid, &status, WNOHANG) != pid)
-    return -2;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void kill_server(PrinterApp& app)
-{
-  if (app.pid <= 0)
-    return;
-  kill(app.pid, SIGTERM);
-  for (int i = 0; i < 50 && ended(app.pid) == -2; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  if (kill(app.pid, SIGKILL) == 0)
-    waitpid(app.pid, nullptr, 0);
-  app.pid = -1;
-}
-
 }  // namespace
-
-PrinterApp::~PrinterApp()
-{
-  kill_server(*this);
-}
 
 bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root)
 {
@@ -109,51 +83,15 @@ bool start_printer_app(PrinterApp& app, const std::string& program, const std::s
     if (!make_public_dir(root + "/" + dir))
       return false;
 
-  const std::string out = root + "/server.out", port = "server-port=" + std::to_string(app.port);
-  const std::string spool = "spool-directory=" + root + "/spool", log = "log-file=" + root + "/app.log";
-  const std::string stateDir = root + "/state";
-#ifdef ZPL_TEST_ASAN
-  const char* inherited = std::getenv("ASAN_OPTIONS");
-  const std::string asanOptions = std::string(inherited ? inherited : "") + kServerAsanOptions;
-#endif
-  std::fflush(nullptr);
-  app.pid = fork();
-  if (app.pid < 0) {
-    ADD_FAILURE() << "fork failed";
-    return false;
-  }
-  if (app.pid == 0) {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0)
-      dup2(fd, 1), dup2(fd, 2);
-    setenv("SNAP_COMMON", stateDir.c_str(), 1);
-#ifdef ZPL_TEST_ASAN
-    setenv("LSAN_OPTIONS", kLeakOptions, 1);
-    setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
-#endif
-    // The timeout ends the server even if the test process itself is killed.
-    execlp("timeout", "timeout", "-k", "5", "600", program.c_str(), "server", "-o", port.c_str(), "-o",
-           spool.c_str(), "-o", log.c_str(), "-o", "log-level=debug", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-
+  const std::string out = root + "/server.out";
+  app.process.pid = start_server({program, "server", "-o", "server-port=" + std::to_string(app.port), "-o",
+                                  "spool-directory=" + root + "/spool", "-o", "log-file=" + root + "/app.log", "-o",
+                                  "log-level=debug"},
+                                 out, app_environment(app));
   // add and submit start a server of their own when the socket does not
   // answer yet: wait for it before using them.
   const std::string socketPath = root + "/state/" + program.substr(program.rfind('/') + 1) + ".sock";
-  for (int i = 0; i < 300; ++i) {
-    const int status = ended(app.pid);
-    if (status != -2) {
-      app.pid = -1;
-      ADD_FAILURE() << "the server ended at start with status " << status << ":\n" << read_file(out);
-      return false;
-    }
-    if (socket_answers(socketPath) && port_answers(app.port))
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ADD_FAILURE() << "the server does not answer on port " << app.port << "\n" << read_file(out);
-  kill_server(app);
-  return false;
+  return wait_until_answering(app.process, out, [&] { return socket_answers(socketPath) && port_answers(app.port); });
 }
 
 ProcessResult run_app(const PrinterApp& app, const std::vector<std::string>& args)
@@ -171,9 +109,9 @@ int shutdown_printer_app(PrinterApp& app)
   const ProcessResult request = run_app(app, {"shutdown"});
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
-    const int status = ended(app.pid);
-    if (status != -2) {
-      app.pid = -1;
+    const int status = server_status(app.process.pid);
+    if (status != kStillRunning) {
+      app.process.pid = -1;
       return status;
     }
     // The server notices a shutdown at its next wake-up; a connection is one.
@@ -181,7 +119,7 @@ int shutdown_printer_app(PrinterApp& app)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   ADD_FAILURE() << "the server did not end after `shutdown`: " << request.out << request.err;
-  kill_server(app);
+  stop_server(app.process.pid);
   return -1;
 }
 
@@ -195,20 +133,50 @@ http_t* connect_app(const PrinterApp& app)
   return httpConnect2("127.0.0.1", app.port, nullptr, AF_INET, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
 }
 
-int job_state(const PrinterApp& app, const std::string& printer, int jobId)
+ipp_t* app_request(const PrinterApp& app, ipp_op_t operation, const std::string& printer, int jobId)
+{
+  ipp_t* request = ippNewRequest(operation);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
+  if (jobId)
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  return request;
+}
+
+ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t* request)
 {
   http_t* http = connect_app(app);
-  if (!http)
-    return 0;
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
+  if (!http) {
+    ippDelete(request);
+    return nullptr;
+  }
   ipp_t* response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
+  httpClose(http);
+  return response;
+}
+
+int job_state(const PrinterApp& app, const std::string& printer, int jobId)
+{
+  ipp_t* response = send_app_request(app, printer, app_request(app, IPP_OP_GET_JOB_ATTRIBUTES, printer, jobId));
   const int state = ippGetInteger(ippFindAttribute(response, "job-state", IPP_TAG_ENUM), 0);
   ippDelete(response);
-  httpClose(http);
   return state;
+}
+
+int processing_job(const PrinterApp& app, const std::string& printer)
+{
+  ipp_t* response = send_app_request(app, printer, app_request(app, IPP_OP_GET_JOBS, printer));
+  const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+  ippDelete(response);
+  return id;
+}
+
+bool cancel_job(const PrinterApp& app, const std::string& printer, int jobId)
+{
+  ipp_t* response = send_app_request(app, printer, app_request(app, IPP_OP_CANCEL_JOB, printer, jobId));
+  const bool cancelled = response && ippGetStatusCode(response) == IPP_STATUS_OK;
+  ippDelete(response);
+  return cancelled;
 }
 
 std::string wait_for_content(const std::string& path, const std::string& expected)
@@ -225,7 +193,52 @@ std::string wait_for_content(const std::string& path, const std::string& expecte
 
 std::string app_log_tail(const PrinterApp& app)
 {
-  const std::string log = read_file(app.root + "/app.log");
-  const size_t keep = 6000;
-  return "--- zpl-printer-app log (end) ---\n" + (log.size() > keep ? log.substr(log.size() - keep) : log);
+  return file_tail(app.root + "/app.log", "zpl-printer-app log");
+}
+
+int submit_to_app(const PrinterApp& app, const std::string& printer, const std::string& title, const std::string& file,
+                  const std::vector<std::string>& extra)
+{
+  std::vector<std::string> args{"submit", "-d", printer, "-t", title};
+  args.insert(args.end(), extra.begin(), extra.end());
+  args.push_back(file);
+  // "p203-5": the printer's name and the job's id.
+  const ProcessResult result = run_app(app, args);
+  const int id = result.status == 0 ? std::atoi(result.out.c_str() + result.out.rfind('-') + 1) : 0;
+  if (id <= 0)
+    ADD_FAILURE() << "submit failed: " << result.out << result.err << app_log_tail(app);
+  return id;
+}
+
+namespace {
+
+// True while a process holds the file open (as root every process is seen;
+// as a user, this user's, which include the server).
+bool held_open(const fs::path& file)
+{
+  std::error_code ec;
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc", ec)) {
+    std::error_code listError;
+    for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", listError)) {
+      std::error_code linkError;
+      if (fs::read_symlink(fd.path(), linkError) == file)
+        return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string wait_for_closed_file(const std::string& path)
+{
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code ec;
+    if (fs::exists(path, ec) && !held_open(fs::canonical(path, ec)))
+      return read_file(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ADD_FAILURE() << path << " was not written and closed within a minute";
+  return read_file(path);
 }
