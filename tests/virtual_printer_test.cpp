@@ -187,10 +187,12 @@ TEST_F(VirtualPrinterProcess, FaultsOnDemand)
 
 // Each label is kept whole, with what came ahead of it and its line end,
 // however the bytes were cut into reads; a query is answered where it
-// stands; what ends the connection without ^XZ is kept apart.
+// stands; what ends the connection without ^XZ is kept apart. The first
+// label is what a 300 dpi queue sends: the query, then the filter's label
+// behind its dotted-line prefix, which the printer's check finds sound.
 TEST_F(VirtualPrinterProcess, KeepsEachLabelWithWhatCameAheadOfIt)
 {
-  const std::string first = "~HQES\r\n~SD15^XA^FO0,0^GFA,2,2,1,:B64:/wA=:F1B3^FS^XZ\r\n";
+  const std::string first = "~HQES\r\n" + filter_labels(test_model(300).filter, {noise_page(40, 24, 3)});
   const std::string second = "^xa^FO1,1^GB9,9,1^FS^xz\n";
   const std::string sent = first + second + "~WC";
   // Cut inside the query, inside ^XZ, between ^XZ and its line end, inside
@@ -216,6 +218,10 @@ TEST_F(VirtualPrinterProcess, KeepsEachLabelWithWhatCameAheadOfIt)
   EXPECT_EQ(read_file(printer.folder + "/label-0002.zpl"), second);
   EXPECT_EQ(read_file(printer.folder + "/commands-0003.zpl"), "~WC");
   EXPECT_FALSE(read_file(printer.folder + "/label-0001.png").empty());
+  const std::string log = read_file(printer.folder + "/printer.log");
+  const size_t line = log.find("label-0001.zpl: label 1: ");
+  ASSERT_NE(line, std::string::npos) << log;
+  EXPECT_EQ(log.substr(log.find('\n', line) - 4, 4), "; OK") << log.substr(line, log.find('\n', line) - line);
 }
 
 }  // namespace
