@@ -117,6 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "PAGE: 2 1\nERROR: Page is not 8-bit grey: 8 bytes per line for 0 pixels\n"},
             BadPage{"LineLongerThanRow", claimed_page(16, 4, 32, 16, 128),
                     "PAGE: 2 1\nERROR: Page is not 8-bit grey: 32 bytes per line for 16 pixels\n"},
+            BadPage{"LineLongerThanWidth", claimed_page(9, 4, 16, 8, 64),
+                    "PAGE: 2 1\nERROR: Page is not 8-bit grey: 16 bytes per line for 9 pixels\n"},
             BadPage{"ZeroHeight", empty_page(0, 12), ""},
             BadPage{"ZeroBytesPerLine", empty_page(4, 0), ""})),
     ParamName());
