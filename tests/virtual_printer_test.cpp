@@ -15,34 +15,26 @@
 
 namespace {
 
-// A connection to the printer, closed when it goes out of scope.
-struct PrinterConnection {
-  int fd = -1;
-  PrinterConnection() = default;
-  PrinterConnection(const PrinterConnection&) = delete;
-  PrinterConnection& operator=(const PrinterConnection&) = delete;
-  ~PrinterConnection()
-  {
-    if (fd >= 0)
-      close(fd);
-  }
-};
-
-bool connect_printer(const VirtualPrinter& printer, PrinterConnection& connection)
+// A connection to the printer, or -1.
+int connect_printer(const VirtualPrinter& printer)
 {
-  connection.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(printer.port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return connection.fd >= 0 && connect(connection.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 // Sends all bytes. False when the connection can't take them.
-bool send_bytes(const PrinterConnection& connection, const std::string& bytes)
+bool send_bytes(int fd, const std::string& bytes)
 {
   for (size_t done = 0; done < bytes.size();) {
-    const ssize_t put = send(connection.fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    const ssize_t put = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
     if (put <= 0)
       return false;
     done += static_cast<size_t>(put);
@@ -52,15 +44,15 @@ bool send_bytes(const PrinterConnection& connection, const std::string& bytes)
 
 // What arrives until waitMs milliseconds pass without a byte, one entry per
 // read, or until the peer closes (closed set then).
-std::vector<std::string> read_pieces(const PrinterConnection& connection, int waitMs, bool* closed = nullptr)
+std::vector<std::string> read_pieces(int fd, int waitMs, bool* closed = nullptr)
 {
   std::vector<std::string> pieces;
   if (closed)
     *closed = false;
   char buffer[4096];
-  pollfd ready{connection.fd, POLLIN, 0};
+  pollfd ready{fd, POLLIN, 0};
   while (poll(&ready, 1, waitMs) > 0) {
-    const ssize_t got = recv(connection.fd, buffer, sizeof buffer, 0);
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
     if (got <= 0) {
       if (closed)
         *closed = true;
@@ -76,7 +68,13 @@ protected:
   void SetUp() override
   {
     ASSERT_TRUE(start_virtual_printer(printer, dir.file("printer"), {"--dpi", "300", "--png"}));
-    ASSERT_TRUE(connect_printer(printer, connection));
+    connection = connect_printer(printer);
+    ASSERT_GE(connection, 0);
+  }
+  ~VirtualPrinterProcess() override
+  {
+    if (connection >= 0)
+      close(connection);
   }
 
   // Reads until the reply is complete or garbled, or for at most maxMs;
@@ -102,7 +100,7 @@ protected:
 
   TempDir dir;
   VirtualPrinter printer;
-  PrinterConnection connection;
+  int connection = -1;
 };
 
 struct StateCase {
@@ -207,8 +205,8 @@ TEST_F(VirtualPrinterProcess, KeepsEachLabelWithWhatCameAheadOfIt)
   ReplyReader reader = reply_reader(ReplyFormat::kErrorStatus);
   await_reply(reader);
   EXPECT_EQ(reader.progress, ReplyProgress::kComplete);
-  close(connection.fd);
-  connection.fd = -1;
+  close(connection);
+  connection = -1;
 
   ASSERT_TRUE(wait_for_kept(printer, 2));
   const std::vector<std::string> files = kept_files(printer);

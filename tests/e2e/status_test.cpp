@@ -43,6 +43,14 @@ const Reasons kOurReasons{"media-empty-error", "marker-supply-empty-error", "cov
 
 constexpr char kQuery[] = "~HQES\r\n";
 
+// A maintenance command of CUPS's web page and what the printer must get.
+struct CommandCase {
+  const char* command;
+  const char* sent;
+};
+const CommandCase kCommandCases[] = {
+    {"PrintSelfTestPage", "~WC\r\n"}, {"zplfilter.Calibrate", "~JC\r\n"}, {"ReportStatus", kQuery}};
+
 class PrinterStatus : public ::testing::Test {
 protected:
   void SetUp() override
@@ -78,18 +86,15 @@ protected:
   // The filters' reasons lpstat shows for the queue ("Alerts: ...").
   Reasons reasons()
   {
-    const ProcessResult result = run_tool("lpstat", {"-h", daemon.server, "-l", "-p", kQueue}, root);
+    const std::string out = run_tool("lpstat", {"-h", daemon.server, "-l", "-p", kQueue}, root).out;
+    const std::string kAlerts = "Alerts:";
+    const size_t at = out.find(kAlerts);
+    const size_t from = at == std::string::npos ? out.size() : at + kAlerts.size();
     Reasons ours;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-      std::istringstream words(line);
-      std::string word;
-      if (!(words >> word) || word != "Alerts:")
-        continue;
-      while (words >> word)
-        if (kOurReasons.count(word))
-          ours.insert(word);
-    }
+    std::istringstream words(out.substr(from, out.find('\n', from) - from));
+    for (std::string word; words >> word;)
+      if (kOurReasons.count(word))
+        ours.insert(word);
     return ours;
   }
 
@@ -161,13 +166,7 @@ TEST_F(PrinterStatus, SilentOrGarbledPrinterCostsLittleAndChangesNothing)
 // with an unknown command stops with an ERROR line before anything is sent.
 TEST_F(PrinterStatus, CommandFilesReachThePrinter)
 {
-  struct CommandCase {
-    const char* command;
-    const char* sent;
-  };
-  const CommandCase cases[] = {
-      {"PrintSelfTestPage", "~WC\r\n"}, {"zplfilter.Calibrate", "~JC\r\n"}, {"ReportStatus", kQuery}};
-  for (const CommandCase& c : cases) {
+  for (const CommandCase& c : kCommandCases) {
     SCOPED_TRACE(c.command);
     ASSERT_TRUE(set_printer_state(printer, {"paper-jam"}));
     const size_t before = kept_files(printer).size();
