@@ -4,6 +4,7 @@
 #include "app/driver.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -20,6 +21,81 @@
 
 namespace {
 
+// --- where a job's bytes go ---
+
+// Closes a device opened for one job when it goes.
+struct DeviceOwner {
+  pappl_device_t* device = nullptr;
+
+  DeviceOwner() = default;
+  DeviceOwner(const DeviceOwner&) = delete;
+  DeviceOwner& operator=(const DeviceOwner&) = delete;
+  ~DeviceOwner()
+  {
+    if (device)
+      papplDeviceClose(device);
+  }
+};
+
+// The device a job writes to: the one PAPPL hands to the callbacks, or one
+// the job opened for itself.
+struct Output {
+  bool folder = false;  // the printer writes a file per job into a folder
+  DeviceOwner own;
+};
+
+// True for a file: URI naming a folder, where PAPPL's file device writes
+// one <job-name>.prn per job.
+bool is_folder_uri(const char* uri)
+{
+  if (!uri || std::strncmp(uri, "file:", 5) != 0)
+    return false;
+  char scheme[32], userpass[256], host[256], resource[1024];
+  int port = 0;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, userpass, sizeof userpass, host, sizeof host,
+                      &port, resource, sizeof resource) < HTTP_URI_STATUS_OK)
+    return false;
+  if (char* query = std::strchr(resource, '?'))
+    *query = '\0';
+  struct stat info {};
+  return stat(resource, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// True when the job's printer writes a file per job into a folder.
+bool prints_to_folder(pappl_job_t* job)
+{
+  return is_folder_uri(papplPrinterGetDeviceURI(papplJobGetPrinter(job)));
+}
+
+// The device to write the job's bytes to. PAPPL 1.3.1 starts a job that
+// arrives while the previous one is being finished on that job's device,
+// still open, and then closes it under the new job (app/pappl-locks.md).
+// For a folder that device is the previous job's file, and a device closed
+// under the job reaches the callbacks as null: in both cases the job opens
+// the printer's device for itself, which then nobody else holds. Null when
+// it can't be opened.
+pappl_device_t* output_device(Output& output, pappl_job_t* job, pappl_device_t* given)
+{
+  if (output.own.device)
+    return output.own.device;
+  if (given && !output.folder)
+    return given;
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  output.own.device = papplDeviceOpen(papplPrinterGetDeviceURI(printer), papplJobGetName(job), papplLogDevice,
+                                      papplPrinterGetSystem(printer));
+  if (!output.own.device)
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the printer's device for the job.");
+  return output.own.device;
+}
+
+// Sends on what the job wrote, if it wrote anything.
+void flush_output(Output& output, pappl_device_t* given)
+{
+  pappl_device_t* written = output.own.device ? output.own.device : output.folder ? nullptr : given;
+  if (written)
+    papplDeviceFlush(written);
+}
+
 // What one raster job carries from page to page.
 struct JobState {
   const ModelProfile* model = nullptr;
@@ -27,6 +103,7 @@ struct JobState {
   RasterPage page;
   uint32_t lineBytes = 0;  // grey bytes taken from each line
   CommandScratch scratch = {};
+  Output output;
 };
 
 JobState* job_state(pappl_job_t* job)
@@ -50,6 +127,7 @@ bool start_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     return false;
   }
   state->model = model;
+  state->output.folder = prints_to_folder(job);
   papplJobSetData(job, state);
   return true;
 }
@@ -89,7 +167,7 @@ bool write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned
 
 // Builds the whole label in memory and sends it in one piece, so that the
 // printer gets a label whole or not at all.
-bool send_label(JobState& state, pappl_device_t* device)
+bool send_label(JobState& state, pappl_job_t* job, pappl_device_t* given)
 {
   char* text = nullptr;
   size_t size = 0;
@@ -101,7 +179,8 @@ bool send_label(JobState& state, pappl_device_t* device)
   const MallocBuffer<char> owner(text);
   if (!built || !closed)
     return false;
-  if (papplDeviceWrite(device, text, size) != static_cast<ssize_t>(size))
+  pappl_device_t* device = output_device(state.output, job, given);
+  if (!device || papplDeviceWrite(device, text, size) != static_cast<ssize_t>(size))
     return false;
   papplDeviceFlush(device);
   return true;
@@ -118,7 +197,7 @@ bool end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, uns
     state->page.grey.reset();
     return true;
   }
-  if (!send_label(*state, device)) {
+  if (!send_label(*state, job, device)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to send the label of page %u.", page);
     return false;
   }
@@ -136,13 +215,15 @@ bool end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 
 struct RawTarget {
   pappl_job_t* job;
-  pappl_device_t* device;
+  pappl_device_t* given;  // as PAPPL hands it over
+  Output output;
 };
 
 bool raw_write(void* context, const uint8_t* data, size_t size)
 {
-  const RawTarget* target = static_cast<RawTarget*>(context);
-  return papplDeviceWrite(target->device, data, size) == static_cast<ssize_t>(size);
+  RawTarget* target = static_cast<RawTarget*>(context);
+  pappl_device_t* device = output_device(target->output, target->job, target->given);
+  return device && papplDeviceWrite(device, data, size) == static_cast<ssize_t>(size);
 }
 
 bool raw_cancelled(void* context)
@@ -157,10 +238,11 @@ bool print_raw(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the job file: %s", std::strerror(errno));
     return false;
   }
-  RawTarget target{job, device};
+  RawTarget target{job, device, {}};
+  target.output.folder = prints_to_folder(job);
   const bool copied = copy_zpl_stream(fd, RawSink{&target, raw_write, raw_cancelled});
   close(fd);
-  papplDeviceFlush(device);
+  flush_output(target.output, device);
   if (!copied)
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to send the job to the printer.");
   return copied;

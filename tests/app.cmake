@@ -18,3 +18,10 @@ if(have_app_tools)
   # Each case starts its own server on a free loopback port.
   zpl_discover_tests(app_e2e_tests PREFIX e2e.app. E2E PROPERTIES TIMEOUT 300)
 endif()
+
+# The watchdog: its self-check as a function, and the test build of the
+# application (build_paths().testPrinterApp) under a notify socket of the
+# test's own, standing in for systemd.
+zpl_tests(app_watchdog_tests app/app_watchdog_test.cpp)
+target_link_libraries(app_watchdog_tests PRIVATE zplapp_core)
+zpl_discover_tests(app_watchdog_tests PREFIX e2e.app. E2E PROPERTIES TIMEOUT 120)

@@ -26,9 +26,11 @@ endforeach()
 file(GENERATE OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/support/model_files.inc" CONTENT "${model_rows}")
 
 set(support_printer_app "")
+set(support_test_printer_app "")
 if(TARGET zpl-printer-app)
   set(support_printer_app "$<TARGET_FILE:zpl-printer-app>")
-  add_dependencies(test_support zpl-printer-app)
+  set(support_test_printer_app "$<TARGET_FILE:test-zpl-printer-app>")
+  add_dependencies(test_support zpl-printer-app test-zpl-printer-app)
 endif()
 target_compile_definitions(test_support PRIVATE
   ZPLPASS="$<TARGET_FILE:zplpass>"
@@ -36,6 +38,7 @@ target_compile_definitions(test_support PRIVATE
   ZPLCOMMAND="$<TARGET_FILE:zplcommand>"
   VIRTUAL_PRINTER="$<TARGET_FILE:zpl-virtual-printer>"
   PRINTER_APP="${support_printer_app}"
+  TEST_PRINTER_APP="${support_test_printer_app}"
   SAMPLE_PDF="${PROJECT_SOURCE_DIR}/samples/shipping-label.pdf"
   SAMPLE_PS="${PROJECT_SOURCE_DIR}/samples/shipping-label.ps"
   MIME_SOURCE_DIR="${PROJECT_SOURCE_DIR}/passthrough"

@@ -2,12 +2,19 @@
 // per model writing to a folder, PWG raster from Ghostscript printed with
 // ipptool and with `submit`, each label compared byte for byte with the
 // filter's label for the same raster and settings; raw ZPL, a cancelled
-// job, the web interface and the shutdown.
+// job, the web interface, the shutdown, and bursts of clients that all
+// print at once.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <ostream>
+#include <random>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -18,6 +25,8 @@
 #include "printer_app.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string printer_name(const TestModel& model) { return "p" + std::to_string(model.dpi); }
 
@@ -206,22 +215,41 @@ TEST_P(EveryModel, ImageCopiesArePrintedOnce)
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, EveryModel, ::testing::ValuesIn(test_models()), ParamName());
 
-// Sends the first bytes of a Print-Job document and leaves the request open.
-http_t* start_print_job(const PrinterApp& app, const std::string& printer, const std::string& data)
+// Sends a PWG raster Print-Job's attributes and data, the first bytes of its
+// document or all of it, and leaves the request open for the rest and the
+// response. documentSize is the whole document's size, sent as the
+// request's length as most clients do, or 0 for a chunked request.
+http_t* start_print_job(const PrinterApp& app, const std::string& printer, const std::string& jobName,
+                        std::string_view data, size_t documentSize = 0)
 {
   http_t* http = connect_app(app);
   if (!http)
     return nullptr;
   ipp_t* request = app_request(app, IPP_OP_PRINT_JOB, printer);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, "cancelled");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, jobName.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/pwg-raster");
-  const http_status_t status = cupsSendRequest(http, request, ("/ipp/print/" + printer).c_str(), CUPS_LENGTH_VARIABLE);
+  const size_t length = documentSize ? ippLength(request) + documentSize : CUPS_LENGTH_VARIABLE;
+  const http_status_t status = cupsSendRequest(http, request, ("/ipp/print/" + printer).c_str(), length);
   ippDelete(request);
   if (status != HTTP_STATUS_CONTINUE || cupsWriteRequestData(http, data.data(), data.size()) != HTTP_STATUS_CONTINUE) {
     httpClose(http);
     return nullptr;
   }
   return http;
+}
+
+// A printer attribute's value as text ("idle" for printer-state 3), or
+// empty when no answer came.
+std::string printer_value(const PrinterApp& app, const std::string& printer, const char* name)
+{
+  ipp_t* request = app_request(app, IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+  ipp_t* response = send_app_request(app, printer, request);
+  char value[256] = "";
+  if (ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO))
+    ippAttributeString(attr, value, sizeof value);
+  ippDelete(response);
+  return value;
 }
 
 // A job cancelled while its second page is coming in: the first label is
@@ -238,7 +266,7 @@ TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
   const std::string firstLabel = allLabels.substr(0, allLabels.find("^XZ\r\n") + 5);
 
   const size_t cut = secondPage + (document.size() - secondPage) / 2;
-  http_t* http = start_print_job(app, printer, document.substr(0, cut));
+  http_t* http = start_print_job(app, printer, "cancelled", std::string_view(document).substr(0, cut));
   ASSERT_NE(http, nullptr) << cupsLastErrorString();
   const std::string path = root.file("out-" + std::to_string(model.dpi) + "/cancelled.prn");
   EXPECT_EQ(wait_for_content(path, firstLabel), firstLabel) << app_log_tail(app);  // while the job runs
@@ -290,11 +318,151 @@ TEST_F(PrinterAppTest, ShutdownEndsTheServer)
 {
   EXPECT_EQ(shutdown_printer_app(app), 0) << read_file(root.file("server.out")) << app_log_tail(app);
   EXPECT_NE(read_file(root.file("app.log")).find("Shutting down system"), std::string::npos) << app_log_tail(app);
-  // Started again, the server has the printers of its saved state.
+  // Started again, the server has the printers of its saved state, each
+  // taking one job at a time even where the state says otherwise, as one
+  // saved before that limit would.
+  const std::string stateFile = root.file("state/zpl-printer-app.state");
+  std::string state = read_file(stateFile);
+  for (size_t at = 0; (at = state.find("MaxActiveJobs 1", at)) != std::string::npos;)
+    state.replace(at, 15, "MaxActiveJobs 0");
+  ASSERT_TRUE(write_file(stateFile, state));
   ASSERT_TRUE(start_printer_app(app, build_paths().printerApp, root.path));
   const ProcessResult printers = run_app(app, {"printers"});
-  for (const TestModel& model : test_models())
+  for (const TestModel& model : test_models()) {
     EXPECT_NE(printers.out.find(printer_name(model)), std::string::npos) << printers.out << printers.err;
+    EXPECT_EQ(printer_value(app, printer_name(model), "job-spooling-supported"), "stream") << printer_name(model);
+  }
+}
+
+// --- many clients at once ---
+
+// One client of a burst: a job it prints and what came of it.
+struct BurstClient {
+  std::string printer;
+  std::string jobName;
+  unsigned seed = 0;
+  int jobId = 0;
+  int busyAnswers = 0;
+  std::string error;  // empty when the job was taken
+};
+
+// Sends the Print-Job once; its status, or an error status with the
+// reason in client.error when it could not be sent or no answer came.
+ipp_status_t send_print_job(const PrinterApp& app, const std::string& document, BurstClient& client)
+{
+  http_t* http = start_print_job(app, client.printer, client.jobName, document, document.size());
+  ipp_t* response = http ? cupsGetResponse(http, ("/ipp/print/" + client.printer).c_str()) : nullptr;
+  const ipp_status_t status = response ? ippGetStatusCode(response) : IPP_STATUS_ERROR_INTERNAL;
+  client.jobId = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+  if (!response)
+    client.error = std::string("no answer: ") + ippErrorString(cupsLastError());
+  ippDelete(response);
+  httpClose(http);
+  return status;
+}
+
+// Prints the client's job, sending it again after a short pause whenever
+// the printer answers server-error-busy, as CUPS's ipp backend does. Any
+// other failure ends the client: sending again could print twice. A round
+// takes seconds; a printer busy for two minutes is stuck, and the test says
+// so well before ctest's timeout would end it without a word.
+void print_until_taken(const PrinterApp& app, const std::string& document, BurstClient& client)
+{
+  std::minstd_rand random(client.seed);
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  while (std::chrono::steady_clock::now() < giveUp) {
+    const ipp_status_t status = send_print_job(app, document, client);
+    if (status != IPP_STATUS_ERROR_BUSY) {
+      if (status > IPP_STATUS_OK_EVENTS_COMPLETE && client.error.empty())
+        client.error = ippErrorString(status);
+      return;
+    }
+    ++client.busyAnswers;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 180));
+  }
+  client.error = "still busy after two minutes";
+}
+
+// Starts every client at the same moment and waits for all of them.
+void run_burst(const PrinterApp& app, const std::string& document, std::vector<BurstClient>& clients)
+{
+  std::vector<std::thread> threads;
+  const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  for (BurstClient& client : clients)
+    threads.emplace_back([&app, &document, &client, start] {
+      std::this_thread::sleep_until(start);
+      print_until_taken(app, document, client);
+    });
+  for (std::thread& thread : threads)
+    thread.join();
+}
+
+// The .prn files in a folder device's folder.
+size_t printed_files(const std::string& dir)
+{
+  std::error_code ec;
+  return static_cast<size_t>(std::count_if(fs::directory_iterator(dir, ec), fs::directory_iterator(),
+                                            [](const fs::directory_entry& e) { return e.path().extension() == ".prn"; }));
+}
+
+// A shop's printers printed to directly by many computers: three 203 dpi
+// printers, ten clients each starting at once, each with one PWG raster
+// job, three rounds. Every job prints exactly once, as the filter's label,
+// and the application answers after every round.
+TEST_F(PrinterAppTest, ConcurrentRetryingClientsPrintEveryJobOnce)
+{
+  constexpr int kPrinters = 3, kClientsPerPrinter = 10, kRounds = 3;
+  const TestModel& model = test_model(203);
+  const std::string rasterPath = raster(model, 1);
+  const std::string document = read_file(rasterPath);
+  const std::string expected = filter_labels_of(model, rasterPath, 1, kDefaultFilterOptions);
+  for (int p = 0; p < kPrinters; ++p) {
+    const std::string out = root.file("load" + std::to_string(p));
+    ASSERT_TRUE(make_public_dir(out));
+    const ProcessResult added =
+        run_app(app, {"add", "-d", "load" + std::to_string(p), "-v", "file://" + out, "-m", "zpl_203dpi"});
+    ASSERT_EQ(added.status, 0) << added.out << added.err << app_log_tail(app);
+  }
+
+  int busyAnswers = 0;
+  for (int round = 1; round <= kRounds; ++round) {
+    std::vector<BurstClient> clients;
+    for (int p = 0; p < kPrinters; ++p)
+      for (int c = 0; c < kClientsPerPrinter; ++c) {
+        const std::string printer = "load" + std::to_string(p);
+        clients.push_back({printer, "r" + std::to_string(round) + "-" + printer + "-" + std::to_string(c),
+                           static_cast<unsigned>(round * 100 + p * 10 + c), 0, 0, {}});
+      }
+    run_burst(app, document, clients);
+
+    // A hung server would keep every later request waiting: end it here.
+    for (int p = 0; p < kPrinters; ++p) {
+      const std::string printer = "load" + std::to_string(p);
+      const std::string state = printer_value(app, printer, "printer-state");
+      if (state.empty()) {
+        stop_server(app.process.pid);
+        FAIL() << printer << " does not answer after round " << round << "\n" << app_log_tail(app);
+      }
+      EXPECT_EQ(state, "idle") << printer << " after round " << round;
+    }
+    // One minute for the round's files in all, however many are missing.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (const BurstClient& client : clients) {
+      busyAnswers += client.busyAnswers;
+      EXPECT_EQ(client.error, "") << client.jobName;
+      const std::string printed = wait_for_closed_file(root.file(client.printer + "/" + client.jobName + ".prn"),
+                                                       deadline - std::chrono::steady_clock::now());
+      EXPECT_TRUE(printed == expected) << client.jobName << ": " << first_difference(printed, expected);
+      EXPECT_EQ(job_state(app, client.printer, client.jobId), IPP_JSTATE_COMPLETED) << client.jobName;
+    }
+    for (int p = 0; p < kPrinters; ++p) {
+      const std::string printer = "load" + std::to_string(p);
+      EXPECT_EQ(printed_files(root.file(printer)), size_t(round * kClientsPerPrinter)) << printer;
+    }
+    if (HasFailure())
+      break;
+  }
+  RecordProperty("busy_answers", busyAnswers);
 }
 
 }  // namespace

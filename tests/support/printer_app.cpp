@@ -70,7 +70,8 @@ bool socket_answers(const std::string& path)
 
 }  // namespace
 
-bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root)
+bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root,
+                       const std::vector<std::string>& env)
 {
   app.program = program;
   app.root = root;
@@ -84,10 +85,12 @@ bool start_printer_app(PrinterApp& app, const std::string& program, const std::s
       return false;
 
   const std::string out = root + "/server.out";
+  std::vector<std::string> serverEnv = app_environment(app);
+  serverEnv.insert(serverEnv.end(), env.begin(), env.end());
   app.process.pid = start_server({program, "server", "-o", "server-port=" + std::to_string(app.port), "-o",
                                   "spool-directory=" + root + "/spool", "-o", "log-file=" + root + "/app.log", "-o",
                                   "log-level=debug"},
-                                 out, app_environment(app));
+                                 out, serverEnv);
   // add and submit start a server of their own when the socket does not
   // answer yet: wait for it before using them.
   const std::string socketPath = root + "/state/" + program.substr(program.rfind('/') + 1) + ".sock";
@@ -130,7 +133,11 @@ std::string printer_uri(const PrinterApp& app, const std::string& printer)
 
 http_t* connect_app(const PrinterApp& app)
 {
-  return httpConnect2("127.0.0.1", app.port, nullptr, AF_INET, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+  http_t* http = httpConnect2("127.0.0.1", app.port, nullptr, AF_INET, HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+  // Without a timeout a blocking connection waits for an answer for ever.
+  if (http)
+    httpSetTimeout(http, 30.0, nullptr, nullptr);
+  return http;
 }
 
 ipp_t* app_request(const PrinterApp& app, ipp_op_t operation, const std::string& printer, int jobId)
@@ -230,15 +237,17 @@ bool held_open(const fs::path& file)
 
 }  // namespace
 
-std::string wait_for_closed_file(const std::string& path)
+std::string wait_for_closed_file(const std::string& path, std::chrono::steady_clock::duration timeout)
 {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
     std::error_code ec;
     if (fs::exists(path, ec) && !held_open(fs::canonical(path, ec)))
       return read_file(path);
+    if (std::chrono::steady_clock::now() >= deadline)
+      break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  ADD_FAILURE() << path << " was not written and closed within a minute";
+  ADD_FAILURE() << path << " was not written and closed in time";
   return read_file(path);
 }

@@ -11,6 +11,7 @@
 //     const std::string printed = wait_for_closed_file(out + "/label.prn");
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,11 @@ struct PrinterApp {
 };
 
 // Starts `server` on a free loopback port and waits until both its local
-// socket and its port answer. False after reporting a failure.
-bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root);
+// socket and its port answer; env adds "NAME=value" entries to the server's
+// environment only (the sub-commands of run_app() do not get them). False
+// after reporting a failure.
+bool start_printer_app(PrinterApp& app, const std::string& program, const std::string& root,
+                       const std::vector<std::string>& env = {});
 
 // Runs a sub-command (add, submit, drivers, shutdown, ...) against the server.
 ProcessResult run_app(const PrinterApp& app, const std::vector<std::string>& args);
@@ -46,7 +50,9 @@ int shutdown_printer_app(PrinterApp& app);
 // ipp://127.0.0.1:<port>/ipp/print/<printer>
 std::string printer_uri(const PrinterApp& app, const std::string& printer);
 
-// An IPP connection to the server; close with httpClose.
+// An IPP connection to the server; close with httpClose. A server that
+// stops answering fails a request on it after 30 s instead of hanging the
+// test.
 http_t* connect_app(const PrinterApp& app);
 
 // A request of the operation for a printer of the server, with printer-uri,
@@ -72,10 +78,12 @@ bool cancel_job(const PrinterApp& app, const std::string& printer, int jobId);
 // last.
 std::string wait_for_content(const std::string& path, const std::string& expected);
 
-// Waits (up to 60 s) until the file exists and no process holds it open
-// any more: a folder device's job file is then complete, whatever the job
-// state says. Returns its content; fails the test on the timeout.
-std::string wait_for_closed_file(const std::string& path);
+// Waits (up to timeout, looking at least once) until the file exists and
+// no process holds it open any more: a folder device's job file is then
+// complete, whatever the job state says. Returns its content; fails the
+// test on the timeout.
+std::string wait_for_closed_file(const std::string& path,
+                                 std::chrono::steady_clock::duration timeout = std::chrono::seconds(60));
 
 // The last lines of the server's log, for failure messages.
 std::string app_log_tail(const PrinterApp& app);

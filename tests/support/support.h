@@ -137,6 +137,7 @@ struct BuildPaths {
   std::string zplcommand;            // the command filter for application/vnd.cups-command files
   std::string virtualPrinter;        // zpl-virtual-printer
   std::string printerApp;            // empty where PAPPL was not found
+  std::string testPrinterApp;        // the same with the test switches of app/main.cpp
   std::string samplePdf, samplePs;   // the bundled sample label
   std::string mimeSourceDir;         // our .types and .convs in the source tree
   std::string cmake, binaryDir;      // for `cmake --install`
