@@ -14,9 +14,9 @@
 #include <string>
 
 #include "common/profile.h"
-#include "preview/render.h"
-#include "preview/report.h"
-#include "preview/zpl_parse.h"
+#include "zplread/render.h"
+#include "zplread/report.h"
+#include "zplread/zpl_parse.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <cups/raster.h>
 #include <png.h>
 
-#include "preview/zpl_parse.h"
+#include "zplread/zpl_parse.h"
 
 namespace {
 

@@ -79,7 +79,8 @@ PageOutcome convert_page(const LabelDoc* doc, const ModelProfile& model, cups_ra
 
 }  // namespace
 
-int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* input, CancelFlag cancelled)
+int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* input, CancelFlag cancelled,
+                 LabelHook afterLabel)
 {
   CommandScratch scratch = {};
   RasterReader ras(cupsRasterOpen(cupsFileNumber(input), CUPS_RASTER_READ));
@@ -101,6 +102,8 @@ int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* in
     if (outcome == PageOutcome::kJobEnds)
       break;
     ++labels;
+    if (afterLabel.call)
+      afterLabel.call(afterLabel.context);
   }
   if (is_cancelled(cancelled))
     WriteLog("job cancelled after %d labels", labels);

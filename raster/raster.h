@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 
 #include <cups/file.h>
 
+#include "common/cancel.h"
 #include "common/profile.h"
 #include "settings/settings.h"
 
@@ -38,9 +38,6 @@ bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned
 
 using CommandScratch = char[256];
 
-// Set by a signal handler when the job is cancelled; null: never cancelled.
-using CancelFlag = const volatile std::sig_atomic_t*;
-
 // Packs, compresses and encodes the page and writes its label to out, which
 // is flushed after the label's last byte. The page is first cropped for the
 // job's negative offsets (raster/offsets.h); the grey page is released as
@@ -50,13 +47,20 @@ using CancelFlag = const volatile std::sig_atomic_t*;
 bool write_page_label(const LabelDoc* doc, const ModelProfile& model, RasterPage& page, FILE* out,
                       CommandScratch& scratch, CancelFlag cancelled = nullptr);
 
+// What a front end does between labels: called after each label has been
+// sent whole, before the next page is read.
+struct LabelHook {
+  void (*call)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
 // Reads every page of the raster stream on input and writes its label to
 // standard output, with a "PAGE:" line for CUPS on standard error. Once
 // cancelled, the label being written is finished and nothing more is read.
 // Returns 0, or 1 when standard output can't take a label (an "ERROR:" line
 // says why).
 int print_bitmap(const LabelDoc* doc, const ModelProfile& model, cups_file_t* input,
-                 CancelFlag cancelled = nullptr);
+                 CancelFlag cancelled = nullptr, LabelHook afterLabel = {});
 
 // Packs rows of 8 * bytesPerRow grey pixels into 1-bit rows of bytesPerRow
 // bytes, leftmost pixel in the most significant bit. Pixels darker than

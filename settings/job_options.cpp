@@ -42,6 +42,7 @@ enum Option {
   kDottedLine,
   kPageSize,
   kHalftone,
+  kStatusQuery,
   kPrintMode,
   kMediaTracking,
   kMediaType,
@@ -50,7 +51,7 @@ enum Option {
 };
 
 constexpr std::string_view kOptionNames[kOptionCount] = {
-    "Darkness", "PrintSpeed", "Horizontal", "Vertical", "DottedLine", "PageSize", "Halftone",
+    "Darkness", "PrintSpeed", "Horizontal", "Vertical", "DottedLine", "PageSize", "Halftone", "StatusQuery",
     kPrintModeOption.name, kMediaTrackingOption.name, kMediaTypeOption.name, kTearOffsetName,
 };
 
@@ -69,6 +70,7 @@ void apply_option(LabelDoc* doc, Option option, const char* value)
   // An unknown choice keeps the PPD's or the built-in mode, as an unknown
   // size keeps the size.
   case kHalftone: parse_halftone(value, &doc->halftone); break;
+  case kStatusQuery: parse_status_query(value, &doc->statusQuery); break;
   case kPrintMode: parse_media_choice(kPrintModeOption, value, &doc->printMode); break;
   case kMediaTracking: parse_media_choice(kMediaTrackingOption, value, &doc->mediaTracking); break;
   case kMediaType: parse_media_choice(kMediaTypeOption, value, &doc->mediaType); break;
@@ -91,6 +93,8 @@ void set_pstops_options(LabelDoc* doc, char* argv[], int num_options, cups_optio
   doc->printSpeed = 4;
   doc->darkness = 7;
   doc->dottedLine = 0;
+  // A backend without a back-channel says so, and then nothing is asked.
+  doc->statusQuery = StatusQuery::kAuto;
 
   set_pstops_with_ppd(doc);
 

@@ -126,6 +126,10 @@ void set_pstops_with_ppd(LabelDoc* doc)
     WriteLog("ppdfile %s:%s", halftone->name, halftone->value ? halftone->value : "");
     parse_halftone(halftone->value, &doc->halftone);
   }
+  if (const ppd_attr_t* query = find_attr(ppd.get(), "DefaultStatusQuery")) {
+    WriteLog("ppdfile %s:%s", query->name, query->value ? query->value : "");
+    parse_status_query(query->value, &doc->statusQuery);
+  }
   apply_media_defaults(ppd.get(), doc);
 
   WriteLog("ppdfile PageSize:%dx%d", doc->pageWidth, doc->pageHeight);

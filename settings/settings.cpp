@@ -52,6 +52,17 @@ bool parse_halftone(const char* text, Halftone* mode)
   return false;
 }
 
+bool parse_status_query(const char* text, StatusQuery* query)
+{
+  if (text && std::strcmp(text, "Auto") == 0)
+    *query = StatusQuery::kAuto;
+  else if (text && std::strcmp(text, "Off") == 0)
+    *query = StatusQuery::kOff;
+  else
+    return false;
+  return true;
+}
+
 void lookup_page_size(LabelDoc* doc, const char* sizeName)
 {
   for (const PageEntry& entry : g_page_list) {

@@ -14,6 +14,10 @@
 // where the art is grey while sharp art keeps the threshold.
 enum class Halftone : int16_t { kThreshold = 0, kAuto, kPhoto };
 
+// Whether the filter asks the printer for its status over the backend's
+// back-channel (when the backend has one), or never.
+enum class StatusQuery : int16_t { kAuto = 0, kOff };
+
 // --- media handling: print mode, tracking, media type, tear-off ---
 
 // One choice of a media option: its PPD and job option name, and the letter
@@ -73,6 +77,7 @@ struct LabelDoc {
   int16_t horizontal;  // offsets in printer dots as given; raster/offsets.h
   int16_t vertical;    // turns them into the field origin and a crop
   Halftone halftone;
+  StatusQuery statusQuery;
   // Media handling, as the ZPL letters of the tables above (0: none sent)
   // and the tear-off offset in dot rows; the defaults give today's label.
   char printMode = kPrintModeChoices[0].letter;
@@ -122,6 +127,10 @@ void set_pstops_options(LabelDoc* doc, char* argv[], int num_options, cups_optio
 // Reads a Halftone choice ("Threshold", "Auto", "Photo"); false for any other
 // text, which leaves *mode as it was.
 bool parse_halftone(const char* text, Halftone* mode);
+
+// Reads a StatusQuery choice ("Auto", "Off"); false for any other text,
+// which leaves *query as it was.
+bool parse_status_query(const char* text, StatusQuery* query);
 
 // Reads a choice of option by its name into *letter; false for any other
 // text, which leaves *letter as it was.

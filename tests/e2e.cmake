@@ -15,7 +15,8 @@ endif()
 
 zpl_find_tools(e2e have_cups cupsd cupsfilter lpadmin lpinfo lp lpstat cancel gstoraster)
 if(have_cups)
-  zpl_tests(e2e_tests e2e/cupsfilter_test.cpp e2e/ppd_test.cpp e2e/queue_test.cpp e2e/zpl_jobs_test.cpp)
+  zpl_tests(e2e_tests e2e/cupsfilter_test.cpp e2e/ppd_test.cpp e2e/queue_test.cpp e2e/zpl_jobs_test.cpp
+            e2e/status_test.cpp)
   target_link_libraries(e2e_tests PRIVATE zplcore)
   # Each case starts Ghostscript or a scheduler: well under a minute each.
   zpl_discover_tests(e2e_tests PREFIX e2e. E2E PROPERTIES TIMEOUT 300)

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "preview/render.h"
-#include "preview/zpl_parse.h"
+#include "zplread/render.h"
+#include "zplread/zpl_parse.h"
 #include "preview_helpers.h"
 
 namespace {

@@ -6,5 +6,5 @@ zpl_tests(preview_tests
   preview_roundtrip_test.cpp
   offsets_test.cpp
   preview_fault_test.cpp)
-target_link_libraries(preview_tests PRIVATE zplpreview_core)
+target_link_libraries(preview_tests PRIVATE zplread)
 zpl_discover_tests(preview_tests)

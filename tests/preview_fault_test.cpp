@@ -2,8 +2,8 @@
 // label, the status is not 0, and nothing crashes or reads out of bounds.
 #include <gtest/gtest.h>
 
-#include "preview/render.h"
-#include "preview/zpl_parse.h"
+#include "zplread/render.h"
+#include "zplread/zpl_parse.h"
 #include "preview_helpers.h"
 
 namespace {
@@ -69,13 +69,27 @@ GreyPage PreviewFault::page;
 std::vector<uint8_t> PreviewFault::packed;
 std::string PreviewFault::label;
 
+// Sound as the printer gets it: alone, twice, and behind the status query
+// a filter sends ahead of its first label (a tilde command, outside any
+// label's format).
 TEST_F(PreviewFault, TheUndamagedLabelIsSound)
 {
-  ASSERT_TRUE(stream_sound(parse_zpl(label)));
   ASSERT_TRUE(stream_sound(parse_zpl(with_stream(zlib_stream(packed)))));
-  const ProcessResult result = preview(label + label);
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, "");
+  for (const std::string& labels : {label, label + label, "~HQES\r\n" + label + label}) {
+    EXPECT_TRUE(stream_sound(parse_zpl(labels))) << ::testing::PrintToString(parse_zpl(labels).labels[0].faults);
+    const ProcessResult result = preview(labels);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+// A prefix where the label already began is the printer's own setting in
+// the middle of a label.
+TEST_F(PreviewFault, DottedLinePrefixAfterTheLabelBegan)
+{
+  expect_fault("^MN" + label, 1, "a second dotted-line prefix at offset 3");
+  expect_fault(label.substr(0, 7) + label, 1, "a second dotted-line prefix at offset 7");
+  expect_fault("~HQES\r\n" + label.substr(0, 7) + label, 1, "a second dotted-line prefix at offset 14");
 }
 
 TEST_F(PreviewFault, WrongCrc)

@@ -3,7 +3,7 @@
 // clipped to ^PW by ^LL.
 #include <gtest/gtest.h>
 
-#include "preview/zpl_parse.h"
+#include "zplread/zpl_parse.h"
 #include "preview_helpers.h"
 
 namespace {

@@ -108,6 +108,28 @@ protected:
     return std::find(lines.begin(), lines.end(), message) != lines.end();
   }
 
+  // A choice option in its layers: the PPD's *Default<option> (none when
+  // null), then the job's options, gives want in field.
+  template <typename Choice>
+  struct LayerCase {
+    const char* ppdDefault;
+    std::vector<Option> options;
+    Choice want;
+  };
+  template <typename Choice>
+  void expect_layers(const std::string& option, Choice LabelDoc::*field, const std::vector<LayerCase<Choice>>& cases)
+  {
+    for (const LayerCase<Choice>& c : cases) {
+      SCOPED_TRACE(std::string(c.ppdDefault ? c.ppdDefault : "(none)") + " + " + std::to_string(c.options.size()) +
+                   " options");
+      if (c.ppdDefault)
+        use_ppd("*Default" + option + ": " + c.ppdDefault + "\n");
+      else
+        unsetenv("PPD");
+      EXPECT_EQ(build(c.options).*field, c.want);
+    }
+  }
+
   TempDir dir;
   std::string ppdPath;
   char arg0[16] = "zplfilter", arg1[16] = "42", arg2[16] = "bob", arg3[16] = "Shelf labels", arg4[16] = "3",
@@ -406,31 +428,34 @@ TEST_F(SettingsTest, OptionsLeaveTheirLogLines)
 // default, then the first Halftone option; unknown choices change nothing.
 TEST_F(SettingsTest, HalftoneLayers)
 {
-  struct Case {
-    const char* ppdDefault;  // null: no attribute
-    std::vector<Option> options;
-    Halftone want;
-  };
-  const Case cases[] = {
-      {nullptr, {}, Halftone::kThreshold},
-      {"Auto", {}, Halftone::kAuto},
-      {"Photo", {}, Halftone::kPhoto},
-      {"Auto", {{"Halftone", "Threshold"}}, Halftone::kThreshold},
-      {nullptr, {{"Halftone", "Photo"}, {"Halftone", "Auto"}}, Halftone::kPhoto},
-      {"Dither", {}, Halftone::kThreshold},
-      {"Photo", {{"Halftone", "auto"}}, Halftone::kPhoto},
-      {"Auto", {{"Halftone", ""}, {"Halftone", "Photo"}}, Halftone::kAuto},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.ppdDefault ? c.ppdDefault : "(none)") + " + " +
-                 std::to_string(c.options.size()) + " options");
-    if (c.ppdDefault)
-      use_ppd(std::string("*DefaultHalftone: ") + c.ppdDefault + "\n");
-    else
-      unsetenv("PPD");
-    EXPECT_EQ(build(c.options).halftone, c.want);
-  }
+  expect_layers<Halftone>("Halftone", &LabelDoc::halftone,
+                          {
+                              {nullptr, {}, Halftone::kThreshold},
+                              {"Auto", {}, Halftone::kAuto},
+                              {"Photo", {}, Halftone::kPhoto},
+                              {"Auto", {{"Halftone", "Threshold"}}, Halftone::kThreshold},
+                              {nullptr, {{"Halftone", "Photo"}, {"Halftone", "Auto"}}, Halftone::kPhoto},
+                              {"Dither", {}, Halftone::kThreshold},
+                              {"Photo", {{"Halftone", "auto"}}, Halftone::kPhoto},
+                              {"Auto", {{"Halftone", ""}, {"Halftone", "Photo"}}, Halftone::kAuto},
+                          });
   EXPECT_TRUE(logged("ppdfile DefaultHalftone:Auto"));
+}
+
+// Whether to ask the printer, in the same layers: built-in Auto (a backend
+// without a back-channel still means no query), the PPD's default, then
+// the first StatusQuery option; unknown choices change nothing.
+TEST_F(SettingsTest, StatusQueryLayers)
+{
+  expect_layers<StatusQuery>("StatusQuery", &LabelDoc::statusQuery,
+                             {
+                                 {nullptr, {}, StatusQuery::kAuto},
+                                 {"Off", {}, StatusQuery::kOff},
+                                 {"Off", {{"StatusQuery", "Auto"}}, StatusQuery::kAuto},
+                                 {"Auto", {{"StatusQuery", "Off"}, {"StatusQuery", "Auto"}}, StatusQuery::kOff},
+                                 {"Off", {{"StatusQuery", "off"}}, StatusQuery::kOff},
+                                 {"Never", {{"StatusQuery", ""}}, StatusQuery::kAuto},
+                             });
 }
 
 }  // namespace

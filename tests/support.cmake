@@ -1,6 +1,6 @@
 # The shared harness every test program links: the model table, rasters,
-# processes, label decoding and building, ZPL samples, a private cupsd and a
-# private printer application (see support/support.h).
+# processes, label decoding and building, ZPL samples, a private cupsd, a
+# private printer application and a virtual printer (see support/support.h).
 add_library(test_support STATIC
   support/cups_env.cpp
   support/files.cpp
@@ -9,6 +9,7 @@ add_library(test_support STATIC
   support/process.cpp
   support/raster_files.cpp
   support/samples.cpp
+  support/virtual_printer.cpp
   support/zpl_build.cpp
   support/zpl_decode.cpp)
 target_include_directories(test_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support ${PROJECT_SOURCE_DIR}
@@ -34,6 +35,8 @@ endif()
 target_compile_definitions(test_support PRIVATE
   ZPLPASS="$<TARGET_FILE:zplpass>"
   ZPLPREVIEW="$<TARGET_FILE:zplpreview>"
+  ZPLCOMMAND="$<TARGET_FILE:zplcommand>"
+  VIRTUAL_PRINTER="$<TARGET_FILE:zpl-virtual-printer>"
   PRINTER_APP="${support_printer_app}"
   TEST_PRINTER_APP="${support_test_printer_app}"
   SAMPLE_PDF="${PROJECT_SOURCE_DIR}/samples/shipping-label.pdf"
@@ -47,4 +50,4 @@ target_compile_definitions(test_support PRIVATE
   PPD_INSTALL_DIR="${ZPL_PPD_INSTALL_DIR}"
   LSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/support/lsan.supp"
   ASAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/support/asan.supp")
-add_dependencies(test_support zplpass zplpreview zplfilter-ppds)
+add_dependencies(test_support zplpass zplpreview zplcommand zpl-virtual-printer zplfilter-ppds)

@@ -138,8 +138,10 @@ TEST(Package, HoldsExactlyWhatTheInstallPutsInPlace)
     EXPECT_EQ(packaged.count(ppd_install_dir("/usr") + "/" + model.installed + ".ppd"), 1u) << model.name;
   }
   for (const std::string& file : std::vector<std::string>{
-           "/usr/bin/zplpreview", paths.filterDir + "/zplpass", paths.mimeDir + "/zplfilter.types",
-           paths.mimeDir + "/zplfilter.convs", DOC_DIR "/copyright", DOC_DIR "/changelog.gz", DOC_DIR "/README.md"})
+           "/usr/bin/zplpreview", "/usr/bin/zpl-virtual-printer", paths.filterDir + "/zplpass",
+           paths.filterDir + "/zplcommand", paths.mimeDir + "/zplfilter.types", paths.mimeDir + "/zplfilter.convs",
+           "/usr/share/man/man1/zpl-virtual-printer.1.gz", DOC_DIR "/copyright", DOC_DIR "/changelog.gz",
+           DOC_DIR "/README.md"})
     EXPECT_EQ(packaged.count(file), 1u) << file;
 }
 

@@ -56,8 +56,9 @@ TEST_P(Ppd, SizesAreTheFilterTableEdgeToEdge)
   }
 }
 
-// Rasters go through the model's filter and ZPL jobs through zplpass. A
-// single old-style *cupsFilter line would be ignored by CUPS next to these.
+// Rasters go through the model's filter, ZPL jobs through zplpass and
+// command files through zplcommand. A single old-style *cupsFilter line
+// would be ignored by CUPS next to these.
 TEST_P(Ppd, NamesItsFiltersAndModel)
 {
   EXPECT_EQ(ppd->model_number, GetParam().dpi);
@@ -66,6 +67,7 @@ TEST_P(Ppd, NamesItsFiltersAndModel)
        attr = ppdFindNextAttr(ppd.get(), "cupsFilter2", nullptr))
     lines.emplace_back(attr->value ? attr->value : "");
   const std::vector<std::string> expected{
+      "application/vnd.cups-command application/vnd.zebra-zpl 0 zplcommand",
       "application/vnd.cups-raster application/vnd.zebra-zpl 50 " + GetParam().installed,
       "application/vnd.zebra-zpl application/vnd.zebra-zpl 0 zplpass"};
   EXPECT_EQ(lines, expected);
@@ -109,8 +111,9 @@ TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
 
 // Options that only choose how grey and shapes become dots: CenterOfPixel
 // for CUPS's Ghostscript filter, which reads *DefaultCenterOfPixel and the
-// job option of that name, Halftone for ours. A choice renamed here would be
-// ignored by the program that reads it, without any error.
+// job option of that name, Halftone for ours; and whether ours asks the
+// printer for its status. A choice renamed here would be ignored by the
+// program that reads it, without any error.
 struct ChoiceList {
   const char* option;
   std::vector<std::string> choices;
@@ -119,6 +122,7 @@ struct ChoiceList {
 const ChoiceList kRenderingOptions[] = {
     {"CenterOfPixel", {"True", "False"}, "True"},
     {"Halftone", {"Threshold", "Auto", "Photo"}, "Auto"},
+    {"StatusQuery", {"Auto", "Off"}, "Auto"},
 };
 
 TEST_P(Ppd, RenderingOptionsAndDefaults)
@@ -138,6 +142,19 @@ TEST_P(Ppd, RenderingOptionsAndDefaults)
     ASSERT_NE(attr, nullptr);
     EXPECT_STREQ(attr->value, expected.defaultChoice);
   }
+}
+
+// CUPS's web page offers the commands *cupsCommands lists, and must find
+// them in zplcommand; the paused printer's reason, which the filters set
+// by this name, has its text.
+TEST_P(Ppd, MaintenanceCommandsAndThePausedReason)
+{
+  const ppd_attr_t* commands = ppdFindAttr(ppd.get(), "cupsCommands", nullptr);
+  ASSERT_NE(commands, nullptr);
+  EXPECT_STREQ(commands->value, "PrintSelfTestPage ReportStatus zplfilter.Calibrate");
+  const ppd_attr_t* reason = ppdFindAttr(ppd.get(), "cupsIPPReason", "zplfilter-printer-paused-warning");
+  ASSERT_NE(reason, nullptr);
+  EXPECT_STRNE(reason->text, "");
 }
 
 // The media options offer exactly the filter's choices, its default first
@@ -179,6 +196,7 @@ TEST_P(Ppd, FilterTakesItsDefaults)
   // The media fields start away from their defaults: the PPD must set them.
   LabelDoc doc{};
   doc.printMode = 'C', doc.mediaTracking = 'N', doc.mediaType = 'D', doc.tearOffset = 50;
+  doc.statusQuery = StatusQuery::kOff;
   ASSERT_EQ(setenv("PPD", GetParam().ppd.c_str(), 1), 0);
   set_pstops_with_ppd(&doc);
   unsetenv("PPD");
@@ -190,6 +208,7 @@ TEST_P(Ppd, FilterTakesItsDefaults)
   EXPECT_EQ(doc.horizontal, 0);
   EXPECT_EQ(doc.vertical, 0);
   EXPECT_EQ(doc.halftone, Halftone::kAuto);
+  EXPECT_EQ(doc.statusQuery, StatusQuery::kAuto);
   EXPECT_EQ(doc.printMode, 'T');
   EXPECT_EQ(doc.mediaTracking, 0);
   EXPECT_EQ(doc.mediaType, 0);

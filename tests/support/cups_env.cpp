@@ -80,6 +80,7 @@ FilterPrograms test_filters()
   for (const TestModel& model : test_models())
     programs.push_back({model.installed, model.filter});
   programs.push_back({"zplpass", build_paths().zplpass});
+  programs.push_back({"zplcommand", build_paths().zplcommand});
   return programs;
 }
 
@@ -240,9 +241,9 @@ std::string cupsd_log_tail(const PrivateCupsd& daemon)
 bool add_queue(const PrivateCupsd& daemon, const std::string& queue, const std::string& ppd, const std::string& output)
 {
   const bool file = !ppd.empty() && ppd[0] == '/';
-  const ProcessResult result = run_tool(
-      "lpadmin", {"-h", daemon.server, "-p", queue, "-E", "-v", "file://" + output, file ? "-P" : "-m", ppd},
-      daemon.root);
+  const std::string device = output.find("://") != std::string::npos ? output : "file://" + output;
+  const ProcessResult result =
+      run_tool("lpadmin", {"-h", daemon.server, "-p", queue, "-E", "-v", device, file ? "-P" : "-m", ppd}, daemon.root);
   EXPECT_EQ(result.status, 0) << result.err;
   return result.status == 0;
 }

@@ -29,7 +29,8 @@ struct FilterProgram {
 };
 using FilterPrograms = std::vector<FilterProgram>;
 
-// The filter of every model and the ZPL pass-through, as the tests build them.
+// The filter of every model, the ZPL pass-through and the command filter,
+// as the tests build them.
 FilterPrograms test_filters();
 
 // Makes root/serverbin: filter/ links every CUPS filter and holds copies of
@@ -84,9 +85,10 @@ ProcessResult run_tool(const std::string& tool, const std::vector<std::string>& 
 // The last lines of the daemon's error log, for failure messages.
 std::string cupsd_log_tail(const PrivateCupsd& daemon);
 
-// Adds an enabled queue writing to the file output: with the PPD file ppd,
-// or with "-m <name>" when ppd is a name of the driver list. False after
-// reporting a failure.
+// Adds an enabled queue writing to the file output, or to the device when
+// output is a URI ("socket://127.0.0.1:<port>/?snmp=false"): with the PPD
+// file ppd, or with "-m <name>" when ppd is a name of the driver list.
+// False after reporting a failure.
 bool add_queue(const PrivateCupsd& daemon, const std::string& queue, const std::string& ppd,
                const std::string& output);
 

@@ -67,9 +67,9 @@ int dots(const TestModel& model, int mm)
 
 const BuildPaths& build_paths()
 {
-  static const BuildPaths paths{ZPLPASS,       ZPLPREVIEW, PRINTER_APP, TEST_PRINTER_APP, SAMPLE_PDF,
-                                SAMPLE_PS,     MIME_SOURCE_DIR, CMAKE_COMMAND, BINARY_DIR, FILTER_DIR,
-                                MIME_DIR,      INSTALL_PREFIX,  PPD_INSTALL_DIR};
+  static const BuildPaths paths{ZPLPASS,         ZPLPREVIEW,      ZPLCOMMAND,    VIRTUAL_PRINTER, PRINTER_APP,
+                                TEST_PRINTER_APP, SAMPLE_PDF,     SAMPLE_PS,     MIME_SOURCE_DIR, CMAKE_COMMAND,
+                                BINARY_DIR,       FILTER_DIR,     MIME_DIR,      INSTALL_PREFIX,  PPD_INSTALL_DIR};
   return paths;
 }
 

@@ -1,7 +1,8 @@
 // The shared harness of the tests. Every test program links the library
 // test_support (tests/support.cmake) and includes this header; a test that
 // needs a scheduler of its own also includes cups_env.h, one that needs the
-// printer application printer_app.h.
+// printer application printer_app.h, one that needs a printer that answers
+// virtual_printer.h.
 //
 // How the pieces fit:
 //
@@ -133,6 +134,8 @@ void PrintTo(const TestModel& model, std::ostream* os);
 // The programs and files of this build, where CMake put them.
 struct BuildPaths {
   std::string zplpass, zplpreview;
+  std::string zplcommand;            // the command filter for application/vnd.cups-command files
+  std::string virtualPrinter;        // zpl-virtual-printer
   std::string printerApp;            // empty where PAPPL was not found
   std::string testPrinterApp;        // the same with the test switches of app/main.cpp
   std::string samplePdf, samplePs;   // the bundled sample label

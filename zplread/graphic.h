@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-// The largest graphic zplpreview decodes, in bytes (a label of 32000 by
+// The largest graphic the reader decodes, in bytes (a label of 32000 by
 // 16000 dots). A field announcing more is refused before anything is
 // allocated.
 inline constexpr uint64_t kMaxGraphicBytes = 64u << 20;

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "preview/graphic.h"
+#include "zplread/graphic.h"
 
-// The largest label length or width zplpreview draws, in dots.
+// The largest label length or width the reader draws, in dots.
 inline constexpr int64_t kMaxLabelDots = 32000;
 
 // One command as it came. code and params point into the parsed stream.

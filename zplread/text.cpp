@@ -1,4 +1,4 @@
-#include "preview/text.h"
+#include "zplread/text.h"
 
 std::string_view trim(std::string_view text)
 {

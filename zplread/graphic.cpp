@@ -1,11 +1,11 @@
-#include "preview/graphic.h"
+#include "zplread/graphic.h"
 
 #include <array>
 #include <cstdio>
 
 #include <zlib.h>
 
-#include "preview/text.h"
+#include "zplread/text.h"
 #include "raster/raster.h"
 
 namespace {

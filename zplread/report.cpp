@@ -1,4 +1,4 @@
-#include "preview/report.h"
+#include "zplread/report.h"
 
 #include <cstdio>
 

@@ -1,9 +1,10 @@
-// The one line zplpreview prints for each label.
+// The one line that tells what a label is: zplpreview prints it for each
+// label, the virtual printer logs it for each label it takes.
 #pragma once
 
 #include <string>
 
-#include "preview/zpl_parse.h"
+#include "zplread/zpl_parse.h"
 
 // "label 1: 708x472 dots (60.0x40.0 mm), speed 4, darkness 7, copies 1,
 // graphic 42008 bytes raw, 1362 sent, dotted line off, not drawn: ^MN ^MM

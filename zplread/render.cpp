@@ -1,4 +1,4 @@
-#include "preview/render.h"
+#include "zplread/render.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "preview/zpl_parse.h"
+#include "zplread/zpl_parse.h"
 
 struct PictureSize {
   uint32_t width = 1;

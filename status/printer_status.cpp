@@ -1,0 +1,325 @@
+#include "status/printer_status.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr uint32_t kHostStatusFields1 = 12, kHostStatusFields2 = 11, kHostStatusFields3 = 2;
+
+struct Density {
+  uint32_t dotsPerMm;
+  int dpi;
+};
+constexpr Density kDensities[] = {{8, 203}, {12, 300}, {24, 600}};
+
+// Space or tab: what printers pad their reply fields with.
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// Line ends and blanks: what may stand between the strings of a reply.
+bool is_filler(char c) { return is_blank(c) || c == '\r' || c == '\n'; }
+
+// text without blanks and line ends at either end.
+std::string_view trim_blanks(std::string_view text)
+{
+  while (!text.empty() && is_filler(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && is_filler(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+// Cuts the text before the first separator off text and returns it; the
+// separator is dropped. Without one, returns all of text.
+std::string_view take_until(std::string_view& text, char separator)
+{
+  const size_t at = text.find(separator);
+  const std::string_view head = text.substr(0, at);
+  text.remove_prefix(at == std::string_view::npos ? text.size() : at + 1);
+  return head;
+}
+
+// The next word of a line, blanks around it skipped.
+std::string_view take_word(std::string_view& text)
+{
+  while (!text.empty() && is_blank(text.front()))
+    text.remove_prefix(1);
+  size_t end = 0;
+  while (end < text.size() && !is_blank(text[end]))
+    ++end;
+  const std::string_view word = text.substr(0, end);
+  text.remove_prefix(end);
+  return word;
+}
+
+// The next line that is not empty, CR and LF dropped.
+std::string_view take_line(std::string_view& text)
+{
+  std::string_view line;
+  while (line.empty() && !text.empty()) {
+    const size_t end = text.find_first_of("\r\n");
+    line = trim_blanks(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+  }
+  return line;
+}
+
+// Decimal digits only, at most nine of them.
+bool parse_unsigned(std::string_view text, uint32_t& value)
+{
+  if (text.empty() || text.size() > 9)
+    return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
+  }
+  return true;
+}
+
+// Exactly eight hexadecimal digits.
+bool parse_hex_group(std::string_view text, uint32_t& value)
+{
+  if (text.size() != 8)
+    return false;
+  value = 0;
+  for (char c : text) {
+    uint32_t digit;
+    if (c >= '0' && c <= '9')
+      digit = static_cast<uint32_t>(c - '0');
+    else if (c >= 'A' && c <= 'F')
+      digit = static_cast<uint32_t>(c - 'A' + 10);
+    else if (c >= 'a' && c <= 'f')
+      digit = static_cast<uint32_t>(c - 'a' + 10);
+    else
+      return false;
+    value = value << 4 | digit;
+  }
+  return true;
+}
+
+// A 0 or 1 flag field.
+bool parse_flag(std::string_view text, bool& flag)
+{
+  if (text != "0" && text != "1")
+    return false;
+  flag = text == "1";
+  return true;
+}
+
+// "ERRORS: 1 00000000 00000005": the label, the flag and both groups, group
+// 2 first. The flag is not checked against the bits: the bits decide.
+bool parse_status_line(std::string_view line, std::string_view label, uint32_t& group1, uint32_t& group2)
+{
+  bool flag = false;
+  return take_word(line) == label && parse_flag(take_word(line), flag) && parse_hex_group(take_word(line), group2) &&
+         parse_hex_group(take_word(line), group1) && trim_blanks(line).empty();
+}
+
+// The text of a ~HQES reply between STX and ETX: the heading and the two
+// lines, each on its own line, nothing else.
+bool decode_error_status(std::string_view text, ErrorStatus& status)
+{
+  return take_line(text) == "PRINTER STATUS" &&
+         parse_status_line(take_line(text), "ERRORS:", status.errors1, status.errors2) &&
+         parse_status_line(take_line(text), "WARNINGS:", status.warnings1, status.warnings2) &&
+         take_line(text).empty();
+}
+
+// Splits a comma-separated string into its fields; false when it has fewer
+// than count of them.
+template <size_t N>
+bool split_fields(std::string_view text, std::array<std::string_view, N>& fields, size_t count)
+{
+  size_t n = 0;
+  while (n < N && !text.empty())
+    fields[n++] = trim_blanks(take_until(text, ','));
+  return n >= count;
+}
+
+// The three strings of a ~HS reply, each ended by ETX in text.
+bool decode_host_status(std::string_view text, HostStatus& status)
+{
+  std::array<std::string_view, kHostStatusFields1> one;
+  std::array<std::string_view, kHostStatusFields2> two;
+  std::array<std::string_view, kHostStatusFields3> three;
+  if (!split_fields(take_until(text, kEtx), one, kHostStatusFields1) ||
+      !split_fields(take_until(text, kEtx), two, kHostStatusFields2) ||
+      !split_fields(take_until(text, kEtx), three, kHostStatusFields3))
+    return false;
+  return parse_flag(one[1], status.paperOut) && parse_flag(one[2], status.paused) &&
+         parse_unsigned(one[3], status.labelLengthDots) && parse_flag(two[2], status.headOpen) &&
+         parse_flag(two[3], status.ribbonOut);
+}
+
+// "8176KB" or "8176": the memory of a ~HI reply.
+bool parse_memory(std::string_view text, uint32_t& kb)
+{
+  if (text.size() > 2 && text.substr(text.size() - 2) == "KB")
+    text.remove_suffix(2);
+  return parse_unsigned(text, kb);
+}
+
+// "model,version,dpmm,memory[,options]"; options may hold commas of their own.
+bool decode_identification(std::string_view text, PrinterIdentity& identity)
+{
+  text = take_until(text, kEtx);
+  identity.model = std::string(trim_blanks(take_until(text, ',')));
+  identity.version = std::string(trim_blanks(take_until(text, ',')));
+  const std::string_view density = trim_blanks(take_until(text, ','));
+  const std::string_view memory = trim_blanks(take_until(text, ','));
+  identity.options = std::string(trim_blanks(text));
+  return !identity.model.empty() && parse_unsigned(density, identity.dotsPerMm) &&
+         parse_memory(memory, identity.memoryKb);
+}
+
+// Strings a reply of the format consists of.
+uint8_t strings_of(ReplyFormat format) { return format == ReplyFormat::kHostStatus ? 3 : 1; }
+
+// Decodes a reader's complete text into the record of its format.
+bool decode_reply(ReplyReader& reader)
+{
+  std::string_view text(reader.text.data(), reader.size);
+  switch (reader.format) {
+  case ReplyFormat::kErrorStatus: return decode_error_status(take_until(text, kEtx), reader.errorStatus);
+  case ReplyFormat::kHostStatus: return decode_host_status(text, reader.hostStatus);
+  case ReplyFormat::kIdentification: return decode_identification(text, reader.identity);
+  }
+  return false;
+}
+
+// Takes one byte of the reply; the progress after it.
+ReplyProgress feed_byte(ReplyReader& reader, char c)
+{
+  if (!reader.inString) {
+    if (c == kStx) {
+      reader.inString = true;
+      return ReplyProgress::kNeedMore;
+    }
+    return is_filler(c) ? ReplyProgress::kNeedMore : ReplyProgress::kGarbled;
+  }
+  if (c == kStx || reader.size == reader.text.size())
+    return ReplyProgress::kGarbled;
+  reader.text[reader.size++] = c;
+  if (c != kEtx)
+    return ReplyProgress::kNeedMore;
+  reader.inString = false;
+  if (++reader.strings < strings_of(reader.format))
+    return ReplyProgress::kNeedMore;
+  return decode_reply(reader) ? ReplyProgress::kComplete : ReplyProgress::kGarbled;
+}
+
+}  // namespace
+
+bool find_condition(std::string_view name, Condition& condition)
+{
+  for (const ConditionEntry& entry : kConditions) {
+    if (entry.name == name) {
+      condition = entry.condition;
+      return true;
+    }
+  }
+  return false;
+}
+
+ConditionSet conditions_of(const ErrorStatus& status)
+{
+  ConditionSet set = 0;
+  for (const ConditionEntry& entry : kConditions)
+    if ((entry.warning ? status.warnings1 : status.errors1) & entry.bit)
+      set |= condition_bit(entry.condition);
+  return set;
+}
+
+bool has_unknown_bits(const ErrorStatus& status)
+{
+  uint32_t knownErrors = 0, knownWarnings = 0;
+  for (const ConditionEntry& entry : kConditions)
+    (entry.warning ? knownWarnings : knownErrors) |= entry.bit;
+  return status.errors2 != 0 || status.warnings2 != 0 || (status.errors1 & ~knownErrors) != 0 ||
+         (status.warnings1 & ~knownWarnings) != 0;
+}
+
+ErrorStatus error_status_of(ConditionSet conditions)
+{
+  ErrorStatus status;
+  for (const ConditionEntry& entry : kConditions)
+    if (conditions & condition_bit(entry.condition))
+      (entry.warning ? status.warnings1 : status.errors1) |= entry.bit;
+  return status;
+}
+
+std::string format_error_status(const ErrorStatus& status)
+{
+  char text[128];
+  std::snprintf(text, sizeof text, "%c\r\nPRINTER STATUS\r\nERRORS: %d %08X %08X\r\nWARNINGS: %d %08X %08X\r\n%c",
+                kStx, (status.errors1 | status.errors2) ? 1 : 0, status.errors2, status.errors1,
+                (status.warnings1 | status.warnings2) ? 1 : 0, status.warnings2, status.warnings1, kEtx);
+  return text;
+}
+
+ConditionSet conditions_of(const HostStatus& status)
+{
+  ConditionSet set = 0;
+  if (status.paperOut)
+    set |= condition_bit(Condition::kMediaOut);
+  if (status.paused)
+    set |= condition_bit(Condition::kPaused);
+  if (status.headOpen)
+    set |= condition_bit(Condition::kHeadOpen);
+  if (status.ribbonOut)
+    set |= condition_bit(Condition::kRibbonOut);
+  return set;
+}
+
+std::string format_host_status(const HostStatus& status)
+{
+  char text[160];
+  // String 1: communication settings, paper out, pause, label length,
+  // formats waiting, buffer full, diagnostics, partial format, unused,
+  // corrupt RAM, under and over temperature. String 2: function settings,
+  // unused, head open, ribbon out, thermal transfer, print mode, width
+  // mode, label waiting, labels left, format while printing, graphics
+  // stored. String 3: password, static RAM.
+  std::snprintf(text, sizeof text,
+                "%c030,%d,%d,%04u,000,0,0,0,000,0,0,0%c\r\n%c001,0,%d,%d,1,2,6,0,00000000,1,000%c\r\n%c1234,0%c\r\n",
+                kStx, status.paperOut ? 1 : 0, status.paused ? 1 : 0, status.labelLengthDots % 10000, kEtx, kStx,
+                status.headOpen ? 1 : 0, status.ribbonOut ? 1 : 0, kEtx, kStx, kEtx);
+  return text;
+}
+
+int dpi_of_dots_per_mm(uint32_t dotsPerMm)
+{
+  for (const Density& density : kDensities)
+    if (density.dotsPerMm == dotsPerMm)
+      return density.dpi;
+  return 0;
+}
+
+uint32_t dots_per_mm_of_dpi(int dpi)
+{
+  for (const Density& density : kDensities)
+    if (density.dpi == dpi)
+      return density.dotsPerMm;
+  return 0;
+}
+
+std::string format_identification(const PrinterIdentity& identity)
+{
+  return std::string(1, kStx) + identity.model + "," + identity.version + "," + std::to_string(identity.dotsPerMm) +
+         "," + std::to_string(identity.memoryKb) + "KB," + identity.options + std::string(1, kEtx);
+}
+
+ReplyReader reply_reader(ReplyFormat format)
+{
+  ReplyReader reader;
+  reader.format = format;
+  return reader;
+}
+
+ReplyProgress reply_feed(ReplyReader& reader, std::string_view piece)
+{
+  for (size_t i = 0; i < piece.size() && reader.progress == ReplyProgress::kNeedMore; ++i)
+    reader.progress = feed_byte(reader, piece[i]);
+  return reader.progress;
+}

@@ -1,0 +1,152 @@
+#include "vprinter/control.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Settings that take a number, and the largest they take.
+struct NumberSetting {
+  std::string_view name;
+  uint32_t PrinterState::*field;
+  uint32_t max;
+};
+constexpr NumberSetting kNumberSettings[] = {
+    {"delay", &PrinterState::delayMs, 600000},
+    {"split", &PrinterState::pieces, 64},
+    {"close-after", &PrinterState::closeAfter, 1000000},
+};
+
+// Settings that are a word alone.
+struct FlagSetting {
+  std::string_view name;
+  bool PrinterState::*field;
+};
+constexpr FlagSetting kFlagSettings[] = {
+    {"silent", &PrinterState::silent},
+    {"garble", &PrinterState::garble},
+    {"stop-reading", &PrinterState::stopReading},
+};
+
+constexpr size_t kMaxStateFile = 64 * 1024;
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// The next word of a line, blanks around it skipped.
+std::string_view take_word(std::string_view& line)
+{
+  while (!line.empty() && is_blank(line.front()))
+    line.remove_prefix(1);
+  size_t end = 0;
+  while (end < line.size() && !is_blank(line[end]))
+    ++end;
+  const std::string_view word = line.substr(0, end);
+  line.remove_prefix(end);
+  return word;
+}
+
+// Decimal digits only, at most max.
+bool parse_count(std::string_view text, uint32_t max, uint32_t& value)
+{
+  if (text.empty() || text.size() > 9)
+    return false;
+  uint32_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+    number = number * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (number > max)
+    return false;
+  value = number;
+  return true;
+}
+
+// Applies one line's setting; false when the line means nothing.
+bool apply_line(std::string_view line, PrinterState& state)
+{
+  const std::string_view word = take_word(line);
+  const std::string_view value = take_word(line);
+  if (!take_word(line).empty())
+    return false;
+  Condition condition;
+  if (value.empty() && find_condition(word, condition)) {
+    state.conditions |= condition_bit(condition);
+    return true;
+  }
+  for (const FlagSetting& flag : kFlagSettings) {
+    if (word == flag.name && value.empty()) {
+      state.*flag.field = true;
+      return true;
+    }
+  }
+  for (const NumberSetting& number : kNumberSettings)
+    if (word == number.name)
+      return parse_count(value, number.max, state.*number.field) && (word != "split" || state.pieces > 0);
+  uint32_t dpi = 0;
+  if (word == "dpi" && parse_count(value, 600, dpi) && dots_per_mm_of_dpi(static_cast<int>(dpi)) != 0) {
+    state.dpi = static_cast<int>(dpi);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+PrinterState parse_state(std::string_view text, const PrinterState& base, std::string& problems)
+{
+  PrinterState state = base;
+  for (int number = 1; !text.empty(); ++number) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    line = line.substr(0, line.find('#'));
+    std::string_view rest = line;
+    if (take_word(rest).empty())
+      continue;
+    if (!apply_line(line, state))
+      problems += "line " + std::to_string(number) + " means nothing: " + std::string(line.substr(0, 60)) + "\n";
+  }
+  return state;
+}
+
+PrinterState read_state_file(const std::string& path, const PrinterState& base, std::string& problems)
+{
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    if (errno != ENOENT)
+      problems += "can't read " + path + ": " + std::strerror(errno) + "\n";
+    return base;
+  }
+  std::string text(kMaxStateFile, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), file));
+  std::fclose(file);
+  return parse_state(text, base, problems);
+}
+
+std::string reply_for(ReplyFormat format, const PrinterState& state)
+{
+  std::string reply;
+  switch (format) {
+  case ReplyFormat::kErrorStatus: reply = format_error_status(error_status_of(state.conditions)); break;
+  case ReplyFormat::kHostStatus: {
+    HostStatus host;
+    host.paperOut = state.conditions & condition_bit(Condition::kMediaOut);
+    host.paused = state.conditions & condition_bit(Condition::kPaused);
+    host.headOpen = state.conditions & condition_bit(Condition::kHeadOpen);
+    host.ribbonOut = state.conditions & condition_bit(Condition::kRibbonOut);
+    host.labelLengthDots = dots_per_mm_of_dpi(state.dpi) * 152;
+    reply = format_host_status(host);
+    break;
+  }
+  case ReplyFormat::kIdentification:
+    reply = format_identification({"ZPL-VIRTUAL", "V1.0.0", dots_per_mm_of_dpi(state.dpi), 8192, ""});
+    break;
+  }
+  if (state.garble)
+    for (char& c : reply)
+      if (c >= '0' && c <= '9')
+        c = '?';
+  return reply;
+}
