@@ -146,9 +146,10 @@ TEST(AppMedia, LengthsAreDotsToTheNearestAndTearOffsetsHeldToTheTildeRange)
 // Values as PAPPL renders them; one that does not read leaves the setting.
 TEST(AppMedia, VendorValuesReadOrLeaveTheSetting)
 {
+  // Each case starts from a tear offset of 77, media type T and the dotted
+  // line on, and must end with the three values given.
   const struct {
-    const char* name;
-    const char* value;
+    const char *name, *value;
     int tearOffset;
     char mediaType;
     int16_t dottedLine;
