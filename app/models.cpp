@@ -1,8 +1,11 @@
 // Driver names and media names of the printer application.
 #include "app/models.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include <cups/cups.h>
 
 std::string driver_name(const ModelProfile& model)
 {
@@ -35,6 +38,15 @@ std::string pwg_media_name(const PageEntry& size)
     unit = "mm";
   if (!unit || width <= 0 || length <= 0)
     return {};
+  // Clients ask for a size by its registered name where it has one. A size
+  // CUPS matches only within its tolerance (4 x 6.5 in comes back as a
+  // 102 x 165 mm envelope), or names custom_, has none.
+  const double hundredths = std::strcmp(unit, "in") == 0 ? 2540.0 : 100.0;
+  const int x = static_cast<int>(std::lround(width * hundredths));
+  const int y = static_cast<int>(std::lround(length * hundredths));
+  if (const pwg_media_t* pwg = pwgMediaForSize(x, y))
+    if (pwg->width == x && pwg->length == y && std::strncmp(pwg->pwg, "custom_", 7) != 0)
+      return pwg->pwg;
   // "%g" drops the table's trailing zeros: 4.00 is 4, 6.50 is 6.5.
   char dims[64];
   std::snprintf(dims, sizeof dims, "%gx%g", width, length);

@@ -18,9 +18,10 @@ std::string driver_description(const ModelProfile& model);
 // The model a driver name stands for, or null for a name of none.
 const ModelProfile* model_for_driver(const char* name);
 
-// The PWG self-describing name of a size of the table: "oe_4x6-label_4x6in"
-// for "4.00x6.00in", "om_100x150-label_100x150mm" for "100mmx150mm". Empty
-// for a name of neither form.
+// The PWG name of a size of the table: its registered name where it has
+// one ("na_index-4x6_4x6in" for "4.00x6.00in"), else a self-describing one
+// ("oe_2x1-label_2x1in" for "2.00x1.00in"). Empty for a name of neither
+// inch nor millimetre form.
 std::string pwg_media_name(const PageEntry& size);
 
 // The custom size range of the PPDs, as PAPPL takes it in a media list.

@@ -295,7 +295,8 @@ bool status_job_start(pappl_job_t* job, pappl_device_t* device, JobStatus& statu
   PrinterWatch* watch = watch_of(printer);
   DeviceLink* link = device_link(printer, device);
   PrinterAddress address;
-  if (!watch || !parse_printer_address(papplPrinterGetDeviceURI(printer), address))
+  // Without a device the job has not reached the printer: nothing to learn.
+  if (!watch || !device || !parse_printer_address(papplPrinterGetDeviceURI(printer), address))
     return true;
   if (link) {
     link->job = job;
@@ -325,7 +326,8 @@ void status_job_failed(pappl_job_t* job, pappl_device_t* device, JobStatus& stat
   pappl_printer_t* printer = papplJobGetPrinter(job);
   const DeviceLink* link = device_link(printer, device);
   PrinterAddress address;
-  if (papplJobIsCanceled(job) || !parse_printer_address(papplPrinterGetDeviceURI(printer), address))
+  // No device: the job could not open one, and said so.
+  if (!device || papplJobIsCanceled(job) || !parse_printer_address(papplPrinterGetDeviceURI(printer), address))
     return;
   // PAPPL's socket device does not say why a write failed; on a network
   // connection it is the connection that failed.

@@ -1,6 +1,7 @@
 // The server's -o options.
 #include "app/server_config.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -64,6 +65,12 @@ bool apply_server_options(const char* list, pappl_soptions_t& options, std::stri
   return true;
 }
 
+// The folder PAPPL keeps temporary files, user sockets and spools in.
+std::string temp_dir()
+{
+  return papplGetTempDir();
+}
+
 // PAPPL's own server keeps its spool folder in the same places.
 std::string default_spool_dir(const char* baseName)
 {
@@ -71,8 +78,7 @@ std::string default_spool_dir(const char* baseName)
     return std::string(snap) + "/" + baseName + ".d";
   if (getuid() == 0)
     return std::string("/var/spool/") + baseName;
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/" + baseName + std::to_string(getuid()) + ".d";
+  return temp_dir() + "/" + baseName + std::to_string(getuid()) + ".d";
 }
 
 // Copies an option's value into field when it is given.
@@ -121,4 +127,32 @@ bool read_server_config(const char* baseName, int numOptions, cups_option_t* opt
   take("auth-service", numOptions, options, config.authService);
   config.listen = cupsGetOption("private-server", numOptions, options) == nullptr;
   return true;
+}
+
+std::string default_state_file(const char* baseName)
+{
+  const std::string name = std::string(baseName) + ".state";
+  if (const char* snap = std::getenv("SNAP_COMMON")) {
+    if (access(snap, X_OK) == 0)
+      return std::string(snap) + "/" + name;
+  } else if (getuid() == 0) {
+    return "/var/lib/" + name;
+  } else if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) {
+    if (access(xdg, X_OK) == 0)
+      return std::string(xdg) + "/" + name;
+  } else if (const char* home = std::getenv("HOME")) {
+    const std::string config = std::string(home) + "/.config";
+    if (access(config.c_str(), X_OK) == 0 || (errno == ENOENT && mkdir(config.c_str(), 0777) == 0))
+      return config + "/" + name;
+  }
+  return temp_dir() + "/" + baseName + std::to_string(getuid()) + ".state";
+}
+
+std::string local_socket_path(const char* baseName)
+{
+  if (getuid() != 0)
+    return temp_dir() + "/" + baseName + std::to_string(getuid()) + ".sock";
+  if (const char* snap = std::getenv("SNAP_COMMON"))
+    return std::string(snap) + "/" + baseName + ".sock";
+  return std::string("/run/") + baseName + ".sock";
 }

@@ -31,3 +31,14 @@ inline constexpr char kDefaultListenHost[] = "localhost";
 // temp folder otherwise. False with a message in error for a bad value.
 bool read_server_config(const char* baseName, int numOptions, cups_option_t* options, ServerConfig& config,
                         std::string& error);
+
+// The state file PAPPL's own server keeps for baseName: under $SNAP_COMMON,
+// /var/lib as root, $XDG_CONFIG_HOME or ~/.config otherwise, the temp folder
+// as a last resort. The application loads and saves its state itself (see
+// app/one_job.h), so it must find the file PAPPL would have used.
+std::string default_state_file(const char* baseName);
+
+// The local socket PAPPL's server listens on and its sub-commands talk
+// through: $TMPDIR/<name><uid>.sock for a user, $SNAP_COMMON/<name>.sock or
+// /run/<name>.sock for root.
+std::string local_socket_path(const char* baseName);

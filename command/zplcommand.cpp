@@ -5,10 +5,8 @@
 // raster filters' status query.
 //
 //     zplcommand job-id user title copies options [file]
-#include <signal.h>
 #include <strings.h>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -16,6 +14,7 @@
 
 #include <cups/cups.h>
 
+#include "common/cancel.h"
 #include "status/cups_status.h"
 
 namespace {
@@ -34,24 +33,6 @@ constexpr CommandEntry kCommands[] = {
 };
 
 constexpr char kUsage[] = "ERROR: zplcommand job-id user title copies options [file]\n";
-
-// Set by SIGTERM (a cancelled job): no further command is sent.
-volatile std::sig_atomic_t g_cancelled = 0;
-
-void on_sigterm(int) { g_cancelled = 1; }
-
-// A cancelled job stops between commands; a printer connection that goes
-// away shows as a failed write instead of ending us unnoticed.
-void handle_signals()
-{
-  struct sigaction action {};
-  action.sa_handler = on_sigterm;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  action.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &action, nullptr);
-}
 
 struct CupsFileCloser {
   void operator()(cups_file_t* file) const { cupsFileClose(file); }
@@ -90,7 +71,7 @@ bool read_commands(cups_file_t* file, std::vector<const CommandEntry*>& commands
 }
 
 // Asks the printer for its status and reports it, once per job.
-void report_status(StatusSession& session)
+void report_status(StatusSession& session, CancelFlag cancelled)
 {
   if (session.asked)
     return;
@@ -99,22 +80,22 @@ void report_status(StatusSession& session)
     std::fputs("INFO: The printer's status can't be asked over this connection\n", stderr);
     return;
   }
-  status_finish(session, &g_cancelled);
+  status_finish(session, cancelled);
   if (session.reader.progress != ReplyProgress::kComplete)
     std::fputs("INFO: The printer did not report its status\n", stderr);
 }
 
-// Sends the commands in order. Returns 0, or 1 when the printer side
-// can't take them.
-int run_commands(const std::vector<const CommandEntry*>& commands)
+// Sends the commands in order, none after the job was cancelled. Returns
+// 0, or 1 when the printer side can't take them.
+int run_commands(const std::vector<const CommandEntry*>& commands, CancelFlag cancelled)
 {
   StatusSession session;
   for (const CommandEntry* command : commands) {
-    if (g_cancelled)
+    if (*cancelled)
       break;
     std::fprintf(stderr, "DEBUG: Printer command %.*s\n", static_cast<int>(command->name.size()), command->name.data());
     if (command->reportsStatus) {
-      report_status(session);
+      report_status(session, cancelled);
       continue;
     }
     std::fwrite(command->zpl.data(), 1, command->zpl.size(), stdout);
@@ -130,7 +111,7 @@ int run_commands(const std::vector<const CommandEntry*>& commands)
 
 int main(int argc, char* argv[])
 {
-  handle_signals();
+  const CancelFlag cancelled = watch_for_cancel();
   if (argc != 6 && argc != 7) {
     std::fputs(kUsage, stderr);
     return 1;
@@ -143,5 +124,5 @@ int main(int argc, char* argv[])
   std::vector<const CommandEntry*> commands;
   if (!read_commands(file.get(), commands))
     return 1;
-  return run_commands(commands);
+  return run_commands(commands, cancelled);
 }

@@ -2,12 +2,12 @@
 //
 // Usage, as CUPS starts the last filter of a queue:
 //   zplfilter-300 job-id user title copies options [file]
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
 #include <cups/cups.h>
 
+#include "common/cancel.h"
 #include "common/log.h"
 #include "filter/model.h"
 #include "raster/raster.h"
@@ -20,27 +20,6 @@ struct CupsFileCloser {
   void operator()(cups_file_t* file) const { cupsFileClose(file); }
 };
 using CupsFile = std::unique_ptr<cups_file_t, CupsFileCloser>;
-
-// Set when CUPS cancels the job. The page loop reads it between pages.
-volatile std::sig_atomic_t g_cancelled = 0;
-
-void on_sigterm(int) { g_cancelled = 1; }
-
-// CUPS cancels a job with SIGTERM to every filter and the backend at once;
-// the backend keeps taking data, so the label being written is finished and
-// the printer never holds half a graphic. A reader that is gone must show as
-// a failed write, not end the filter unnoticed.
-void handle_signals()
-{
-  struct sigaction action {};
-  action.sa_handler = on_sigterm;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-
-  action.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &action, nullptr);
-}
 
 constexpr char kUsage[] = "ERROR: rastertotarvo job-id user title copies options [file]\n";
 
@@ -56,6 +35,7 @@ void build_settings(LabelDoc* doc, char* argv[])
   WriteLog("setting PageSize:%dx%d", doc->pageWidth, doc->pageHeight);
   WriteLog("setting Speed:%d", doc->printSpeed);
   WriteLog("setting Darkness:%d", doc->darkness);
+  log_media_settings(*doc);
 }
 
 // Between labels: takes whatever part of the printer's status reply has
@@ -65,11 +45,29 @@ void collect_status(void* session)
   status_collect(*static_cast<StatusSession*>(session));
 }
 
+// Prints every page of the job. The status query goes ahead of the first
+// label and its reply is taken between labels and after the last one: the
+// labels never wait for it. Returns the page loop's status.
+int print_job(const LabelDoc& doc, cups_file_t* input, CancelFlag cancelled)
+{
+  StatusSession printerStatus;
+  if (doc.statusQuery == StatusQuery::kAuto)
+    status_ask(printerStatus, stdout);
+  if (printerStatus.asked)
+    WriteLog("asked the printer for its status");
+  const int status = print_bitmap(&doc, g_model, input, cancelled, {collect_status, &printerStatus});
+  if (status == 0)
+    status_finish(printerStatus, cancelled);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-  handle_signals();
+  // The page loop reads the flag between pages and finishes the label it
+  // is writing.
+  const CancelFlag cancelled = watch_for_cancel();
   LabelDoc doc{};
   InitLog(kLogPath);
   WriteLog("Enter main");
@@ -93,16 +91,7 @@ int main(int argc, char* argv[])
 
     if (input) {
       WriteLog("cups_file is not null");
-      // The query goes ahead of the first label and its reply is taken
-      // between labels and after the last: the labels never wait for it.
-      StatusSession printerStatus;
-      if (doc.statusQuery == StatusQuery::kAuto)
-        status_ask(printerStatus, stdout);
-      if (printerStatus.asked)
-        WriteLog("asked the printer for its status");
-      status = print_bitmap(&doc, g_model, input.get(), &g_cancelled, {collect_status, &printerStatus});
-      if (status == 0)
-        status_finish(printerStatus, &g_cancelled);
+      status = print_job(doc, input.get(), cancelled);
     }
   }
 

@@ -1,10 +1,12 @@
 // Fuzz target: the settings layers. The input is lines of text:
 //   line 0     the job's options argument, as cupsParseOptions reads it
 //   line 1, 2  the job-id and copies arguments
-//   line 3..8  the values of DefaultPageSize, DefaultDarkness,
-//              DefaultPrintSpeed, DefaultVertical, DefaultHorizontal and
-//              DefaultDottedLine in the queue's PPD; a missing line leaves
-//              the attribute out, an empty one gives it an empty value.
+//   line 3..13 the values of DefaultPageSize, DefaultDarkness,
+//              DefaultPrintSpeed, DefaultVertical, DefaultHorizontal,
+//              DefaultDottedLine, DefaultHalftone, DefaultPrintMode,
+//              DefaultMediaTracking, DefaultMediaType and DefaultTearOffset
+//              in the queue's PPD; a missing line leaves the attribute out,
+//              an empty one gives it an empty value.
 // The settings then make one small label, so extreme values reach the label
 // commands too.
 #include <algorithm>
@@ -30,7 +32,8 @@ namespace {
 constexpr const char* kAttributes[] = {
     "DefaultPageSize",   "DefaultDarkness",   "DefaultPrintSpeed",
     "DefaultVertical",   "DefaultHorizontal", "DefaultDottedLine",
-    "DefaultHalftone",
+    "DefaultHalftone",   "DefaultPrintMode",  "DefaultMediaTracking",
+    "DefaultMediaType",  "DefaultTearOffset",
 };
 
 // Lives for the whole fuzzing process; the PPD variable names it.

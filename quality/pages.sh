@@ -4,10 +4,12 @@
 # Writes FOLDER/pages.pdf (4 x 6 in pages) and FOLDER/layout.tsv, which says
 # where every barcode and grey element is and what it should read.
 #
-# Barcodes come from zint, each as vector art (zint's EPS) and as four kinds
+# Barcodes come from zint, each as vector art (zint's EPS) and as five kinds
 # of bitmap: whole dots per module placed dot for dot, one pixel per module
 # scaled by the page to the module size (a non-integer factor), edges smoothed
-# by area averaging, and that smoothed bitmap as a JPEG. The grey page holds a
+# by area averaging, that smoothed bitmap as a JPEG, and softened further by
+# a blur of half a dot so that every edge spans two grey pixels, as a
+# bitmap scaled with interpolation has them. The grey page holds a
 # ramp, ten flat patches, a photograph (ImageMagick's built-in rose, enlarged)
 # and a grey logo.
 set -euo pipefail
@@ -130,6 +132,7 @@ barcode_page() { # kind
     scaled) kinds_title="bitmaps, one pixel per module scaled to the module size" ;;
     smooth) kinds_title="bitmaps with smoothed (area-averaged) edges" ;;
     jpeg) kinds_title="the smoothed bitmaps as JPEG (quality 75)" ;;
+    soft) kinds_title="the smoothed bitmaps blurred by half a dot: edges two grey pixels wide" ;;
   esac
   for layout_kind in linear matrix; do
     local ps=$out/page-$kind-$layout_kind.ps
@@ -167,7 +170,7 @@ barcode_page() { # kind
             case $kind in
               dots) zint "${args[@]}" --scale="$(awk -v t="$target" 'BEGIN { printf "%.3f", t / 299 * 1.04 }')" -o "$png" ;;
               scaled) zint "${args[@]}" --scale=0.5 -o "$png" ;;
-              smooth | jpeg)
+              smooth | jpeg | soft)
                 zint "${args[@]}" --scale=3 -o "$base-big.png"
                 convert "$base-big.png" -colorspace Gray -filter Box -resize "${target}x" "$png" ;;
             esac
@@ -176,7 +179,7 @@ barcode_page() { # kind
             case $kind in
               dots) convert "$base-1.png" -colorspace Gray -sample "$((n * 100))%" "$png" ;;
               scaled) convert "$base-1.png" -colorspace Gray "$png" ;;
-              smooth | jpeg)
+              smooth | jpeg | soft)
                 # Eight times up dot for dot, then down to the page's module
                 # by area averaging: edge pixels take the grey of their cover.
                 read -r w h < <(size_of "$base-1.png")
@@ -184,6 +187,7 @@ barcode_page() { # kind
                   -resize "$(awk -v w="$w" -v f="$f" 'BEGIN { printf "%d", w * f + 0.5 }')x$(awk -v h="$h" -v f="$f" 'BEGIN { printf "%d", h * f + 0.5 }')!" "$png" ;;
             esac
           fi
+          [ "$kind" = soft ] && convert "$png" -blur 0x0.5 "$png"
           read -r w h < <(size_of "$png")
           raw=$png.gray
           if [ "$kind" = jpeg ]; then
@@ -277,7 +281,7 @@ EOF
 }
 
 case $which in
-  barcodes | all) for k in vector dots scaled smooth jpeg; do barcode_page "$k"; done ;;
+  barcodes | all) for k in vector dots scaled smooth jpeg soft; do barcode_page "$k"; done ;;
 esac
 case $which in
   grey | all) grey_page ;;

@@ -1,12 +1,21 @@
 // Halftoning where the art is grey, the threshold where it is sharp.
 //
 // A label carries barcodes, text and rules (black on white, sometimes with
-// soft or noisy edges from a scaled or JPEG bitmap) beside logos and photos
-// in grey. The threshold keeps the first exact but wipes out the second;
-// halftoning everything breaks up the edges of barcode modules. So a pixel
-// is "guarded" when it, or one of its four neighbours, is near black or near
-// white: guarded pixels print by the model's threshold, and only the grey
-// interior of an area is halftoned. Outside the page counts as white paper.
+// soft or noisy edges from a scaled, smoothed or JPEG bitmap) beside logos
+// and photos in grey. The threshold keeps the first exact but wipes out the
+// second; halftoning everything breaks up the edges of barcode modules. So a
+// pixel is "guarded", printed by the model's threshold, when it is near
+// black or near white itself, or when it lies on an edge between ink and
+// paper: within two pixels of it (a 5 x 5 window) there is both a pixel at
+// least three quarters black and one at most a quarter black. Everything
+// else is halftoned, the soft edge of a grey shape on white included, so
+// grey art keeps its tone up to its outline instead of gaining a black one.
+//
+// The edge levels are looser than near black and near white because a soft
+// edge need not reach either: bars and spaces two dots wide, blurred by half
+// a dot, come out as grey 41 and 214. Two pixels of reach keep an edge that
+// spans two grey pixels on the threshold. Outside the page counts as white
+// paper.
 #include <algorithm>
 #include <cstring>
 
@@ -23,7 +32,12 @@ namespace {
 constexpr int kNearBlack = 16;
 constexpr int kNearWhite = 240;
 
-constexpr bool extreme(int g) { return g <= kNearBlack || g >= kNearWhite; }
+// An edge runs between ink (at most kInk) and paper (at least kPaper) seen
+// within kReach pixels across and down. Grey art between a quarter and three
+// quarters black never makes an edge by itself.
+constexpr int kInk = 64;
+constexpr int kPaper = 192;
+constexpr int kReach = 2;
 
 // 8 x 8 dispersed-dot (Bayer) order. Dispersed dots keep fine grey detail
 // and blur into the right tone at the dot sizes of label printers; a
@@ -49,11 +63,11 @@ constexpr Screen kScreen = [] {
   return screen;
 }();
 
-// The pixels of one row and its neighbours. Rows past the page are null.
+// The pixels of one row and the rows within reach of it, y - kReach to
+// y + kReach. Rows past the page are null.
 struct Rows {
-  const uint8_t* up;
   const uint8_t* cur;
-  const uint8_t* down;
+  const uint8_t* window[2 * kReach + 1];
   uint32_t width;  // pixels, a multiple of 8
 };
 
@@ -76,21 +90,74 @@ inline __m128i extreme_mask(__m128i v)
   return _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(v, black), v), _mm_cmpeq_epi8(_mm_max_epu8(v, white), v));
 }
 
-// The guard of the sixteen pixels c at x once their own extremes are known:
-// adds the pixels whose left, right, upper or lower neighbour is extreme.
-// Kept out of line: on a label it runs for the few blocks with grey in them.
-__attribute__((noinline)) __m128i add_neighbours(const Rows& rows, uint32_t x, __m128i c, __m128i guard)
+// Sixteen pixels from x, which may lie off the row; white where they do, and
+// where the row itself lies past the page.
+inline __m128i load_span(const uint8_t* row, int64_t x, uint32_t width)
 {
-  const int left = x > 0 ? rows.cur[x - 1] : 255;
-  const int right = x + 16 < rows.width ? rows.cur[x + 16] : 255;
-  const __m128i l = _mm_or_si128(_mm_slli_si128(c, 1), _mm_cvtsi32_si128(left));
-  const __m128i r = _mm_or_si128(_mm_srli_si128(c, 1), _mm_slli_si128(_mm_cvtsi32_si128(right), 15));
-  guard = _mm_or_si128(guard, _mm_or_si128(extreme_mask(l), extreme_mask(r)));
-  // Outside the page is paper: a missing row guards like a white one.
-  if (!rows.up || !rows.down)
+  if (!row)
     return _mm_set1_epi8(static_cast<char>(0xFF));
-  guard = _mm_or_si128(guard, extreme_mask(load_block(rows.up, x, rows.width)));
-  return _mm_or_si128(guard, extreme_mask(load_block(rows.down, x, rows.width)));
+  if (x >= 0 && x + 16 <= width)
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+  alignas(16) uint8_t span[16];
+  for (int64_t i = 0; i < 16; ++i)
+    span[i] = x + i >= 0 && x + i < width ? row[x + i] : 0xFF;
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(span));
+}
+
+// Which of the sixteen columns from x hold ink, and which paper, in any row
+// of the window. Inside: every pixel read lies on the page, as it does for
+// all but the blocks at the page's edges.
+template <bool Inside>
+inline void column_edges(const Rows& rows, int64_t x, __m128i& inkCols, __m128i& paperCols)
+{
+  static_assert(kReach == 2, "five rows");
+  auto load = [&](const uint8_t* row) {
+    return Inside ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)) : load_span(row, x, rows.width);
+  };
+  const __m128i r0 = load(rows.window[0]), r1 = load(rows.window[1]), r2 = load(rows.window[2]),
+                r3 = load(rows.window[3]), r4 = load(rows.window[4]);
+  const __m128i darkest = _mm_min_epu8(_mm_min_epu8(_mm_min_epu8(r0, r1), _mm_min_epu8(r2, r3)), r4);
+  const __m128i lightest = _mm_max_epu8(_mm_max_epu8(_mm_max_epu8(r0, r1), _mm_max_epu8(r2, r3)), r4);
+  const __m128i inkLevel = _mm_set1_epi8(static_cast<char>(kInk));
+  const __m128i paperLevel = _mm_set1_epi8(static_cast<char>(kPaper));
+  inkCols = _mm_cmpeq_epi8(_mm_min_epu8(darkest, inkLevel), darkest);
+  paperCols = _mm_cmpeq_epi8(_mm_max_epu8(lightest, paperLevel), lightest);
+}
+
+// Spreads a mask of columns over two columns either way, for the sixteen
+// columns from x, given the mask of the sixteen from x - 2 (left) and from
+// x + 2 (right), which between them hold the twenty columns in reach. Bytes
+// shifted in are 0, which an OR ignores.
+inline __m128i spread(__m128i left, __m128i right)
+{
+  const __m128i l = _mm_or_si128(left, _mm_srli_si128(left, 1));     // columns x + i - 2, x + i - 1
+  const __m128i r = _mm_or_si128(right, _mm_slli_si128(right, 1));  // x + i + 2, x + i + 1
+  return _mm_or_si128(_mm_or_si128(l, _mm_srli_si128(l, 2)), _mm_or_si128(r, _mm_slli_si128(r, 2)));
+}
+
+// The edges among the sixteen pixels at x: 0xFF where ink and paper are
+// both within reach. The 5 x 5 window is taken as columns first (darkest and
+// lightest of the rows), then spread along the row.
+template <bool Inside>
+inline __m128i edges(const Rows& rows, uint32_t x)
+{
+  static_assert(kReach == 2, "the spread covers two columns either way");
+  __m128i inkLeft, paperLeft, inkRight, paperRight;
+  column_edges<Inside>(rows, int64_t{x} - 2, inkLeft, paperLeft);
+  column_edges<Inside>(rows, int64_t{x} + 2, inkRight, paperRight);
+  return _mm_and_si128(spread(inkLeft, inkRight), spread(paperLeft, paperRight));
+}
+
+// The edges of a block at the page's sides, top or bottom.
+__attribute__((noinline)) __m128i edges_at_border(const Rows& rows, uint32_t x) { return edges<false>(rows, x); }
+
+// The guard of the sixteen pixels at x once their own extremes are known:
+// adds the pixels on an edge between ink and paper. Kept out of line: on a
+// label it runs for the few blocks with grey in them.
+__attribute__((noinline)) __m128i add_edges(const Rows& rows, uint32_t x, __m128i guard)
+{
+  const bool inside = rows.window[0] && rows.window[2 * kReach] && x >= kReach && x + 16 + kReach <= rows.width;
+  return _mm_or_si128(guard, inside ? edges<true>(rows, x) : edges_at_border(rows, x));
 }
 
 // Bits of the pixels below their lane's threshold (both biased by 128, as
@@ -135,7 +202,7 @@ void screen_row(const Rows& rows, uint32_t y, uint8_t* packed, int threshold)
     __m128i thresholds = mono;
     // Solid art, the common case on a label, needs no look at the neighbours.
     if (_mm_movemask_epi8(guard) != 0xFFFF) {
-      guard = add_neighbours(rows, x, c, guard);
+      guard = add_edges(rows, x, guard);
       thresholds = _mm_or_si128(_mm_and_si128(guard, mono), _mm_andnot_si128(guard, screen));
     }
     store_block(packed, x, rows.width - x, below(c, thresholds));
@@ -152,11 +219,21 @@ int pixel(const uint8_t* row, int64_t x, uint32_t width)
   return row && x >= 0 && x < width ? row[x] : 255;
 }
 
+constexpr bool extreme(int g) { return g <= kNearBlack || g >= kNearWhite; }
+
+// Near black or near white, or on an edge between ink and paper.
 bool guarded(const Rows& rows, uint32_t x)
 {
-  return extreme(rows.cur[x]) || extreme(pixel(rows.up, x, rows.width)) ||
-         extreme(pixel(rows.down, x, rows.width)) || extreme(pixel(rows.cur, int64_t{x} - 1, rows.width)) ||
-         extreme(pixel(rows.cur, int64_t{x} + 1, rows.width));
+  if (extreme(rows.cur[x]))
+    return true;
+  bool sawInk = false, sawPaper = false;
+  for (const uint8_t* row : rows.window)
+    for (int64_t dx = -kReach; dx <= kReach; ++dx) {
+      const int g = pixel(row, int64_t{x} + dx, rows.width);
+      sawInk = sawInk || g <= kInk;
+      sawPaper = sawPaper || g >= kPaper;
+    }
+  return sawInk && sawPaper;
 }
 
 // Ordered dither of one row, pixel by pixel.
@@ -286,7 +363,7 @@ void diffuse_row(const Rows& rows, uint32_t y, uint8_t* packed, int threshold, D
       flush(d, run, dir);
       continue;
     }
-    const unsigned guard = static_cast<unsigned>(_mm_movemask_epi8(add_neighbours(rows, x0, c, extremes)));
+    const unsigned guard = static_cast<unsigned>(_mm_movemask_epi8(add_edges(rows, x0, extremes)));
     const unsigned bits = dir > 0 ? diffuse_block<1>(rows, d, x0, n, guard, threshold, run)
                                   : diffuse_block<-1>(rows, d, x0, n, guard, threshold, run);
     store_block(packed, x0, n, bits);
@@ -352,7 +429,11 @@ void halftone_pack(const uint8_t* grey, uint8_t* packed, uint32_t bytesPerRow, u
     std::memset(scratch, 0, halftone_scratch(mode, bytesPerRow) * sizeof *scratch);
   for (uint32_t y = 0; y < rows; ++y) {
     const uint8_t* cur = grey + size_t{y} * width;
-    const Rows r{y > 0 ? cur - width : nullptr, cur, y + 1 < rows ? cur + width : nullptr, width};
+    Rows r{cur, {}, width};
+    for (int k = 0; k <= 2 * kReach; ++k) {
+      const int64_t ry = int64_t{y} + k - kReach;
+      r.window[k] = ry >= 0 && ry < rows ? grey + size_t(ry) * width : nullptr;
+    }
     uint8_t* out = packed + size_t{y} * bytesPerRow;
     if (mode == Halftone::kPhoto)
       diffuse_row(r, y, out, threshold, d);

@@ -33,14 +33,37 @@ void write_dotted_line_header(const LabelDoc* doc, const ModelProfile& model, FI
   write_bytes(out, header, sizeof header);
 }
 
+// ~TA is a tilde command, taken as soon as it arrives: it goes ahead of the
+// format, as a sign and three digits.
+void write_tear_offset(const LabelDoc* doc, FILE* out, CommandScratch& scratch)
+{
+  if (doc->tearOffset == kTearOffsetPrinterDefault)
+    return;
+  const int rows = doc->tearOffset;
+  put_command(out, scratch, "~TA%s%03d\r\n", rows < 0 ? "-" : "", rows < 0 ? -rows : rows);
+}
+
+// The first line of the format. ^MN, ^MM and ^MT are format commands,
+// which printers ignore outside ^XA...^XZ; the bare ^MN ahead of ^XA stays
+// for labels that choose no tracking, as printers have always had it.
+void write_format_start(const LabelDoc* doc, const ModelProfile& model, FILE* out, CommandScratch& scratch)
+{
+  const char tracking[] = {'^', 'M', 'N', doc->mediaTracking, '\0'};
+  const char mode[] = {'^', 'M', 'M', doc->printMode, '\0'};
+  const char type[] = {'^', 'M', 'T', doc->mediaType, '\0'};
+  put_command(out, scratch, "%s^XA%s^LH0,0%s%s^PW%d^LS0^POI^LL%d\r\n", doc->mediaTracking ? "" : "^MN",
+              doc->mediaTracking ? tracking : "", doc->printMode ? mode : "", doc->mediaType ? type : "",
+              mm_to_dots(model, doc->pageWidth), mm_to_dots(model, doc->pageHeight));
+}
+
 }  // namespace
 
 void write_label(const LabelDoc* doc, const ModelProfile& model, const PageLayout& page,
                  PageBuffers& buffers, FILE* out, CommandScratch& scratch)
 {
   write_dotted_line_header(doc, model, out);
-  put_command(out, scratch, "^MN^XA^LH0,0^MMT^PW%d^LS0^POI^LL%d\r\n", mm_to_dots(model, doc->pageWidth),
-              mm_to_dots(model, doc->pageHeight));
+  write_tear_offset(doc, out, scratch);
+  write_format_start(doc, model, out, scratch);
   put_command(out, scratch, "^PR%d\r\n", doc->printSpeed);
   put_command(out, scratch, "~SD%d\r\n", doc->darkness);
   WriteLog("cmd_str:%s", scratch);

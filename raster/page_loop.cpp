@@ -55,8 +55,9 @@ PageOutcome convert_page(const LabelDoc* doc, const ModelProfile& model, cups_ra
   WriteLog("cupsBitsPerColor == 1 %d %d", static_cast<int>(header.cupsBytesPerLine),
            static_cast<int>(header.cupsHeight));
 
-  const uint64_t stride = (uint64_t{header.cupsWidth} + 7) / 8 * 8;
-  if (header.cupsBytesPerLine > stride) {
+  // One grey byte per pixel: a longer line is some other pixel format, and
+  // its extra bytes would print as dots in the row's padding.
+  if (header.cupsBytesPerLine > header.cupsWidth) {
     std::fprintf(stderr, "ERROR: Page is not 8-bit grey: %u bytes per line for %u pixels\n",
                  header.cupsBytesPerLine, header.cupsWidth);
     return PageOutcome::kJobEnds;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 
 #include <cups/file.h>
 
+#include "common/cancel.h"
 #include "common/profile.h"
 #include "settings/settings.h"
 
@@ -37,9 +37,6 @@ struct RasterPage {
 bool new_raster_page(RasterPage& page, uint32_t width, uint32_t height, unsigned copies);
 
 using CommandScratch = char[256];
-
-// Set by a signal handler when the job is cancelled; null: never cancelled.
-using CancelFlag = const volatile std::sig_atomic_t*;
 
 // Packs, compresses and encodes the page and writes its label to out, which
 // is flushed after the label's last byte. The page is first cropped for the
@@ -75,8 +72,9 @@ void Gray2Bytes(const uint8_t* grey, uint8_t* packed, int32_t bytesPerRow, int32
 size_t halftone_scratch(Halftone mode, uint32_t bytesPerRow);
 
 // Packs like Gray2Bytes in the given mode. Threshold packs by the threshold
-// alone; Auto and Photo keep it for pixels near black or white and their
-// four neighbours, and halftone the grey between, with an ordered 8 x 8
+// alone; Auto and Photo keep it for pixels near black or white and for
+// pixels on an edge between ink and paper (both within two pixels), and
+// halftone the rest, grey art up to its soft edges, with an ordered 8 x 8
 // matrix (Auto) or serpentine error diffusion (Photo). The same page always
 // gives the same dots. scratch holds halftone_scratch(mode, bytesPerRow)
 // entries; packed must be zeroed by the caller.

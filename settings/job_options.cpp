@@ -43,11 +43,16 @@ enum Option {
   kPageSize,
   kHalftone,
   kStatusQuery,
+  kPrintMode,
+  kMediaTracking,
+  kMediaType,
+  kTearOffset,
   kOptionCount
 };
 
-constexpr const char* kOptionNames[kOptionCount] = {
+constexpr std::string_view kOptionNames[kOptionCount] = {
     "Darkness", "PrintSpeed", "Horizontal", "Vertical", "DottedLine", "PageSize", "Halftone", "StatusQuery",
+    kPrintModeOption.name, kMediaTrackingOption.name, kMediaTypeOption.name, kTearOffsetName,
 };
 
 void apply_option(LabelDoc* doc, Option option, const char* value)
@@ -66,6 +71,10 @@ void apply_option(LabelDoc* doc, Option option, const char* value)
   // size keeps the size.
   case kHalftone: parse_halftone(value, &doc->halftone); break;
   case kStatusQuery: parse_status_query(value, &doc->statusQuery); break;
+  case kPrintMode: parse_media_choice(kPrintModeOption, value, &doc->printMode); break;
+  case kMediaTracking: parse_media_choice(kMediaTrackingOption, value, &doc->mediaTracking); break;
+  case kMediaType: parse_media_choice(kMediaTypeOption, value, &doc->mediaType); break;
+  case kTearOffset: parse_tear_offset(value, &doc->tearOffset); break;
   case kOptionCount: break;
   }
 }
@@ -94,7 +103,7 @@ void set_pstops_options(LabelDoc* doc, char* argv[], int num_options, cups_optio
     const cups_option_t& opt = options[i];
     WriteLog("num_options:%d, %s, %s", i, opt.name, opt.value);
     for (int k = 0; k < kOptionCount; ++k) {
-      if (!applied[k] && std::strcmp(opt.name, kOptionNames[k]) == 0) {
+      if (!applied[k] && opt.name && kOptionNames[k] == opt.name) {
         applied[k] = true;
         apply_option(doc, static_cast<Option>(k), opt.value);
         break;

@@ -70,6 +70,31 @@ void apply_number(ppd_file_t* ppd, const char* keyword, int16_t* field, int divi
   *field = low16(parse_decimal(attr->value) / divisor);
 }
 
+// The media settings' Default* attributes: an unknown choice or a
+// TearOffset out of range keeps the built-in default.
+void apply_media_defaults(ppd_file_t* ppd, LabelDoc* doc)
+{
+  const struct {
+    const char* keyword;
+    const MediaOption& option;
+    char* field;
+  } choices[] = {
+      {"DefaultPrintMode", kPrintModeOption, &doc->printMode},
+      {"DefaultMediaTracking", kMediaTrackingOption, &doc->mediaTracking},
+      {"DefaultMediaType", kMediaTypeOption, &doc->mediaType},
+  };
+  for (const auto& choice : choices) {
+    if (const ppd_attr_t* attr = find_attr(ppd, choice.keyword)) {
+      WriteLog("ppdfile %s:%s", attr->name, attr->value ? attr->value : "");
+      parse_media_choice(choice.option, attr->value, choice.field);
+    }
+  }
+  if (const ppd_attr_t* attr = find_attr(ppd, "DefaultTearOffset")) {
+    WriteLog("ppdfile %s:%s", attr->name, attr->value ? attr->value : "");
+    parse_tear_offset(attr->value, &doc->tearOffset);
+  }
+}
+
 }  // namespace
 
 void set_pstops_with_ppd(LabelDoc* doc)
@@ -105,6 +130,7 @@ void set_pstops_with_ppd(LabelDoc* doc)
     WriteLog("ppdfile %s:%s", query->name, query->value ? query->value : "");
     parse_status_query(query->value, &doc->statusQuery);
   }
+  apply_media_defaults(ppd.get(), doc);
 
   WriteLog("ppdfile PageSize:%dx%d", doc->pageWidth, doc->pageHeight);
   WriteLog("ppdfile Speed:%d", doc->printSpeed);

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <string_view>
 
 #include <cups/cups.h>
 
@@ -14,6 +17,50 @@ enum class Halftone : int16_t { kThreshold = 0, kAuto, kPhoto };
 // Whether the filter asks the printer for its status over the backend's
 // back-channel (when the backend has one), or never.
 enum class StatusQuery : int16_t { kAuto = 0, kOff };
+
+// --- media handling: print mode, tracking, media type, tear-off ---
+
+// One choice of a media option: its PPD and job option name, and the letter
+// its ZPL command takes. Letter 0 sends no command, which leaves the
+// printer's own setting.
+struct MediaChoice {
+  std::string_view name;
+  char letter;
+};
+
+// A media option and its choices; the first choice is its default.
+struct MediaOption {
+  std::string_view name;
+  const MediaChoice* choices;
+  size_t count;
+};
+
+// ^MM: what the printer does with a printed label.
+inline constexpr MediaChoice kPrintModeChoices[] = {
+    {"TearOff", 'T'}, {"PeelOff", 'P'}, {"Rewind", 'R'},         {"Applicator", 'A'},
+    {"Cutter", 'C'},  {"DelayedCut", 'D'}, {"PrinterDefault", 0},
+};
+// ^MN: how the printer finds the start of a label. Gap is Y: M would make
+// the printer hunt for a black mark on gap stock.
+inline constexpr MediaChoice kMediaTrackingChoices[] = {
+    {"PrinterDefault", 0}, {"Gap", 'Y'}, {"Mark", 'M'}, {"Continuous", 'N'},
+};
+// ^MT: direct thermal paper, or thermal transfer through a ribbon.
+inline constexpr MediaChoice kMediaTypeChoices[] = {
+    {"PrinterDefault", 0}, {"DirectThermal", 'D'}, {"ThermalTransfer", 'T'},
+};
+
+inline constexpr MediaOption kPrintModeOption{"PrintMode", kPrintModeChoices, std::size(kPrintModeChoices)};
+inline constexpr MediaOption kMediaTrackingOption{"MediaTracking", kMediaTrackingChoices,
+                                                  std::size(kMediaTrackingChoices)};
+inline constexpr MediaOption kMediaTypeOption{"MediaType", kMediaTypeChoices, std::size(kMediaTypeChoices)};
+
+// ~TA takes -120..120 dot rows. A record without a tear-off offset holds
+// kTearOffsetPrinterDefault and sends no ~TA.
+inline constexpr int16_t kMaxTearOffset = 120;
+inline constexpr int16_t kTearOffsetPrinterDefault = INT16_MIN;
+inline constexpr std::string_view kTearOffsetName = "TearOffset";
+inline constexpr std::string_view kPrinterDefaultName = "PrinterDefault";
 
 struct LabelDoc {
   int32_t jobId;
@@ -31,6 +78,12 @@ struct LabelDoc {
   int16_t vertical;    // turns them into the field origin and a crop
   Halftone halftone;
   StatusQuery statusQuery;
+  // Media handling, as the ZPL letters of the tables above (0: none sent)
+  // and the tear-off offset in dot rows; the defaults give today's label.
+  char printMode = kPrintModeChoices[0].letter;
+  char mediaTracking = 0;
+  char mediaType = 0;
+  int16_t tearOffset = kTearOffsetPrinterDefault;
 };
 
 struct PageEntry {
@@ -78,6 +131,23 @@ bool parse_halftone(const char* text, Halftone* mode);
 // Reads a StatusQuery choice ("Auto", "Off"); false for any other text,
 // which leaves *query as it was.
 bool parse_status_query(const char* text, StatusQuery* query);
+
+// Reads a choice of option by its name into *letter; false for any other
+// text, which leaves *letter as it was.
+bool parse_media_choice(const MediaOption& option, const char* text, char* letter);
+
+// The name of the choice of option whose letter is letter; the default's
+// name for a letter of none.
+std::string_view media_choice_name(const MediaOption& option, char letter);
+
+// Reads a TearOffset: "PrinterDefault", or a whole number -120..120 with an
+// optional sign and nothing after it. False for anything else, which leaves
+// *rows as it was.
+bool parse_tear_offset(const char* text, int16_t* rows);
+
+// Writes one log line naming the four media settings when any of them
+// differs from its default, and nothing otherwise.
+void log_media_settings(const LabelDoc& doc);
 
 // Keeps the low 16 bits, two's complement, as every settings field does.
 int16_t low16(int32_t value);

@@ -54,14 +54,15 @@ auto timed(StatusSession& session, Call call)
 // as the answer to the next request, so after one no request follows.
 cups_sc_status_t side_request(StatusSession& session, cups_sc_command_t command, char* data, int* size)
 {
+  const Clock::duration none = Clock::duration::zero();
   cups_sc_command_t answered = CUPS_SC_CMD_NONE;
   cups_sc_status_t status = CUPS_SC_STATUS_NONE;
-  const bool ok =
-      session.sideChannel && session.left > Clock::duration::zero() &&
-      timed(session, [&] { return cupsSideChannelWrite(command, CUPS_SC_STATUS_NONE, nullptr, 0, seconds(session.left)); }) == 0 &&
-      session.left > Clock::duration::zero() &&
-      timed(session, [&] { return cupsSideChannelRead(&answered, &status, data, size, seconds(session.left)); }) == 0 &&
-      answered == command;
+  const auto write = [&] {
+    return cupsSideChannelWrite(command, CUPS_SC_STATUS_NONE, nullptr, 0, seconds(session.left));
+  };
+  const auto read = [&] { return cupsSideChannelRead(&answered, &status, data, size, seconds(session.left)); };
+  const bool ok = session.sideChannel && session.left > none && timed(session, write) == 0 && session.left > none &&
+                  timed(session, read) == 0 && answered == command;
   if (!ok) {
     session.sideChannel = false;
     return CUPS_SC_STATUS_TIMEOUT;
@@ -110,7 +111,7 @@ void report_reply(const ReplyReader& reader)
 // Feeds what the back-channel holds to the reader, waiting up to wait (and
 // no longer than the budget) for each piece, until the reply is complete
 // or garbled, nothing more comes, or the job is cancelled.
-void read_reply(StatusSession& session, bool wait, const volatile std::sig_atomic_t* cancelled)
+void read_reply(StatusSession& session, bool wait, CancelFlag cancelled)
 {
   char piece[256];
   while (session.reader.progress == ReplyProgress::kNeedMore && !(cancelled && *cancelled)) {
@@ -135,8 +136,9 @@ void status_ask(StatusSession& session, FILE* out)
   int size = 1;
   const cups_sc_status_t status = side_request(session, CUPS_SC_CMD_GET_BIDI, &bidi, &size);
   if (status != CUPS_SC_STATUS_OK || size != 1 || bidi != CUPS_SC_BIDI_SUPPORTED) {
-    std::fprintf(stderr, "DEBUG: The printer's status is not asked: %s\n",
-                 status == CUPS_SC_STATUS_OK ? "the backend has no back-channel" : "the backend did not answer in time");
+    const char* why =
+        status == CUPS_SC_STATUS_OK ? "the backend has no back-channel" : "the backend did not answer in time";
+    std::fprintf(stderr, "DEBUG: The printer's status is not asked: %s\n", why);
     return;
   }
   std::fwrite(kErrorStatusQuery.data(), 1, kErrorStatusQuery.size(), out);
@@ -150,7 +152,7 @@ void status_collect(StatusSession& session)
     read_reply(session, false, nullptr);
 }
 
-void status_finish(StatusSession& session, const volatile std::sig_atomic_t* cancelled)
+void status_finish(StatusSession& session, CancelFlag cancelled)
 {
   if (!session.asked || session.reader.progress != ReplyProgress::kNeedMore || (cancelled && *cancelled))
     return;

@@ -6,10 +6,10 @@
 
 #include <array>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <string_view>
 
+#include "common/cancel.h"
 #include "status/printer_status.h"
 
 // Everything the status costs a job: every wait and every side-channel
@@ -57,7 +57,7 @@ void status_collect(StatusSession& session);
 // (CUPS_SC_CMD_DRAIN_OUTPUT), then waits for the rest of the reply within
 // what is left of the budget, and reports it. Returns at once once the job
 // is cancelled.
-void status_finish(StatusSession& session, const volatile std::sig_atomic_t* cancelled);
+void status_finish(StatusSession& session, CancelFlag cancelled);
 
 // Writes the STATE: lines for a reply to err: every reason of kCupsReasons
 // the conditions name (and kOtherReason for unknown ones) set, every other

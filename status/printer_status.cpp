@@ -18,6 +18,7 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 // Line ends and blanks: what may stand between the strings of a reply.
 bool is_filler(char c) { return is_blank(c) || c == '\r' || c == '\n'; }
 
+// text without blanks and line ends at either end.
 std::string_view trim_blanks(std::string_view text)
 {
   while (!text.empty() && is_filler(text.front()))
@@ -115,6 +116,8 @@ bool parse_status_line(std::string_view line, std::string_view label, uint32_t& 
          parse_hex_group(take_word(line), group1) && trim_blanks(line).empty();
 }
 
+// The text of a ~HQES reply between STX and ETX: the heading and the two
+// lines, each on its own line, nothing else.
 bool decode_error_status(std::string_view text, ErrorStatus& status)
 {
   return take_line(text) == "PRINTER STATUS" &&

@@ -1,38 +1,37 @@
-# The printer application: its settings mapping, models, raw ZPL handling and
-# server options as functions, and the program itself run as a server, its
-# labels compared with the filters' (label e2e). Only where PAPPL was found.
+# The printer application: its settings mapping, models, raw ZPL handling,
+# server options and the printer's status pieces as functions, and the
+# program itself run as a server, its labels compared with the filters'
+# (label e2e).
 if(NOT TARGET zpl-printer-app)
+  zpl_test_group_missing(app "PAPPL (libpappl-dev)")
   return()
 endif()
 
-add_executable(app_unit_tests
-  app/job_settings_test.cpp
-  app/raw_zpl_test.cpp
-  app/server_config_test.cpp
-  app/printer_status_test.cpp)
-target_link_libraries(app_unit_tests PRIVATE zplapp_core test_support GTest::gtest_main)
-gtest_discover_tests(app_unit_tests TEST_PREFIX "app.")
+zpl_tests(app_unit_tests app/job_settings_test.cpp app/raw_zpl_test.cpp app/server_config_test.cpp
+          app/printer_status_test.cpp)
+target_link_libraries(app_unit_tests PRIVATE zplapp_core)
+zpl_discover_tests(app_unit_tests PREFIX "app.")
 
-zpl_filter_tests(app_e2e_tests
-  app/app_e2e_test.cpp
-  app/app_status_test.cpp
-  app/printer_app.cpp
-  e2e/cups_env.cpp
-  virtual_printer.cpp)
-target_include_directories(app_e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e ${PROJECT_SOURCE_DIR})
-target_compile_definitions(app_e2e_tests PRIVATE
-  PRINTER_APP="$<TARGET_FILE:zpl-printer-app>"
-  ZPLPASS="$<TARGET_FILE:zplpass>"
-  ZPLCOMMAND="$<TARGET_FILE:zplcommand>"
-  PRINT_JOB_TEST="${CMAKE_CURRENT_SOURCE_DIR}/app/print-job.test"
-  SAMPLE_PS="${PROJECT_SOURCE_DIR}/samples/shipping-label.ps"
-  LSAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/app/lsan.supp"
-  ASAN_SUPPRESSIONS="${CMAKE_CURRENT_SOURCE_DIR}/app/asan.supp"
-  VIRTUAL_PRINTER="$<TARGET_FILE:zpl-virtual-printer>")
-target_include_directories(app_e2e_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-add_dependencies(app_e2e_tests zpl-printer-app zpl-virtual-printer)
-# Each case starts its own server on a free loopback port; RUN_SERIAL keeps
-# them from competing with the schedulers of the other end-to-end tests.
-gtest_discover_tests(app_e2e_tests
-  TEST_PREFIX e2e.app.
-  PROPERTIES LABELS e2e TIMEOUT 300 RUN_SERIAL TRUE SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+# Ghostscript makes the PWG rasters, ipptool sends jobs with attributes.
+zpl_find_tools(app.e2e have_app_tools gs ipptool)
+if(have_app_tools)
+  zpl_tests(app_e2e_tests app/app_e2e_test.cpp)
+  target_compile_definitions(app_e2e_tests PRIVATE PRINT_JOB_TEST="${CMAKE_CURRENT_SOURCE_DIR}/app/print-job.test")
+  # Each case starts its own server on a free loopback port.
+  zpl_discover_tests(app_e2e_tests PREFIX e2e.app. E2E PROPERTIES TIMEOUT 300)
+endif()
+
+# The application talking with a printer: the virtual printer on a free
+# loopback port behind a zpl:// device; Ghostscript makes the PWG rasters.
+zpl_find_tools(app.status have_app_status_tools gs)
+if(have_app_status_tools)
+  zpl_tests(app_status_tests app/app_status_test.cpp)
+  zpl_discover_tests(app_status_tests PREFIX e2e.app. E2E PROPERTIES TIMEOUT 300)
+endif()
+
+# The watchdog: its self-check as a function, and the test build of the
+# application (build_paths().testPrinterApp) under a notify socket of the
+# test's own, standing in for systemd.
+zpl_tests(app_watchdog_tests app/app_watchdog_test.cpp)
+target_link_libraries(app_watchdog_tests PRIVATE zplapp_core)
+zpl_discover_tests(app_watchdog_tests PREFIX e2e.app. E2E PROPERTIES TIMEOUT 120)

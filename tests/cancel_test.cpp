@@ -1,8 +1,7 @@
 // Jobs cancelled as CUPS cancels them, with SIGTERM while labels go out, and
-// output that nobody can take. Whenever the filter stops, the printer must
+// output that nobody can take, for the filters and zplpass. Whenever the filter stops, the printer must
 // hold whole labels only: an open graphic would swallow the next job.
 #include <cstdio>
-#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -12,15 +11,6 @@
 #include "support.h"
 
 namespace {
-
-struct Model {
-  const char* name;
-  const char* program;
-};
-const Model k300{"300dpi", FILTER_300};
-const Model k203{"203dpi", FILTER_203};
-const Model k600{"600dpi", FILTER_600};
-void PrintTo(const Model& model, std::ostream* os) { *os << model.name; }
 
 // How the job's data moves, and the moments SIGTERM is sent at: after a
 // share of the whole output has been read, or some time after the first
@@ -56,12 +46,11 @@ const Traffic kSlowRaster{"SlowRaster", slow_raster(), {}, {1, 5, 12, 25, 50}};
 // Bytes a pipe writer may have in its stdio buffer besides what the pipe holds.
 constexpr size_t kStdioBuffer = BUFSIZ;
 
-class CancelledJob : public ::testing::TestWithParam<std::tuple<Model, Traffic>> {
+class CancelledJob : public ::testing::TestWithParam<std::tuple<TestModel, Traffic>> {
 protected:
   void SetUp() override
   {
-    dir = make_temp_dir();
-    raster = dir + "/job.ras";
+    raster = dir.file("job.ras");
     // Noise pages hardly compress, so every label takes a while to make and
     // to send; sizes and copies vary from label to label.
     std::vector<GreyPage> pages;
@@ -71,23 +60,20 @@ protected:
     whole = run({});
     ASSERT_EQ(whole.process.status, 0);
     std::vector<DecodedLabel> labels;
-    std::string error;
-    ASSERT_TRUE(decode_labels(whole.process.out, labels, error)) << error;
+    ASSERT_TRUE(decode_labels(whole.process.out, labels));
     ASSERT_EQ(labels.size(), pages.size());
-    for (size_t at = 0; (at = whole.process.out.find("^XZ\r\n", at)) != std::string::npos;)
-      labelEnds.push_back(at += 5);
+    labelEnds = label_ends(whole.process.out);
   }
-  void TearDown() override { remove_tree(dir); }
 
   // Runs the filter of the model on the job, raster on standard input.
   PipedResult run(const PipePlan& plan)
   {
-    const char* program = std::get<0>(GetParam()).program;
+    const std::string& program = std::get<0>(GetParam()).filter;
     RunSetup setup;
-    setup.dir = dir;
+    setup.dir = dir.path;
     setup.stdinPath = raster;
     setup.env = {"-PPD"};
-    return run_piped(program, {program, "7", "alice", "labels", "1", ""}, setup, plan);
+    return run_piped(program, filter_args(program, "", ""), setup, plan);
   }
 
   // What any cancelled run must show: status 0 and no error, a beginning of
@@ -100,8 +86,7 @@ protected:
     EXPECT_EQ(run.process.status, 0);
     EXPECT_EQ(run.process.err.find("ERROR:"), std::string::npos) << run.process.err;
     std::vector<DecodedLabel> labels;
-    std::string error;
-    EXPECT_TRUE(decode_labels(out, labels, error)) << error << " after " << out.size() << " bytes";
+    EXPECT_TRUE(decode_labels(out, labels)) << " after " << out.size() << " bytes";
     EXPECT_EQ(whole.process.out.compare(0, out.size(), out), 0);
 
     size_t count = 0;
@@ -125,13 +110,12 @@ protected:
       EXPECT_TRUE(out.empty() || lastStart < reach) << "a label began after the signal";
     }
     if (out.size() < whole.process.out.size()) {
-      const std::vector<std::string> log = log_messages(read_file(dir + "/quilby.log"));
-      ASSERT_GE(log.size(), 2u);
-      EXPECT_EQ(log[log.size() - 2], "job cancelled after " + std::to_string(wholeLabels) + " labels");
+      EXPECT_EQ(log_line(read_log(dir.path), 1), "job cancelled after " + std::to_string(wholeLabels) + " labels");
     }
   }
 
-  std::string dir, raster;
+  TempDir dir;
+  std::string raster;
   PipedResult whole;              // the job not cancelled
   std::vector<size_t> labelEnds;  // offsets just past each label's ^XZ CR LF
 };
@@ -160,55 +144,69 @@ TEST_P(CancelledJob, UncancelledOutputIsUnchanged)
   EXPECT_EQ(again.process.status, 0);
   EXPECT_EQ(again.process.err, whole.process.err);
   EXPECT_EQ(again.process.out, whole.process.out);
-  EXPECT_EQ(read_file(dir + "/quilby.log").find("cancelled"), std::string::npos);
+  EXPECT_EQ(read_file(dir.file("quilby.log")).find("cancelled"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(, CancelledJob,
-                         ::testing::Combine(::testing::Values(k300, k203, k600),
+                         ::testing::Combine(::testing::ValuesIn(test_models()),
                                             ::testing::Values(kFast, kSlowReader, kSlowRaster)),
-                         [](const auto& info) {
-                           return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
-                         });
+                         ParamName());
 
 // --- output that can't be written ---
 
 struct DeadOutput {
   const char* name;
-  const char* path;  // standard output; null: a pipe nobody reads
+  const char* path;      // standard output; null: a pipe nobody reads
+  unsigned startDelayMs; // how late the test gets to its end of the pipe
   const char* cause;
 };
 
-// The job stops at the first label with an error naming the cause, and
-// exits with status 1 instead of dying by SIGPIPE or carrying on.
+// Each model's filter and zplpass stop at the first label that can't be
+// written, with an error naming the cause, and exit with status 1 instead
+// of dying by SIGPIPE or carrying on. The pipe's read end is closed before
+// the program starts, so even a test that gets to its end of the pipe late
+// (a loaded machine) never leaves the program a reader.
 TEST(DeadOutput, StopsTheJobWithAnError)
 {
-  const DeadOutput outputs[] = {{"ClosedPipe", nullptr, "Broken pipe"},
-                                {"DiskFull", "/dev/full", "No space left on device"}};
-  const std::string dir = make_temp_dir();
-  const std::string raster = dir + "/job.ras";
-  ASSERT_TRUE(write_raster(raster, {noise_page(64, 40, 1), noise_page(64, 40, 2), noise_page(64, 40, 3)}));
-  for (const DeadOutput& output : outputs) {
-    SCOPED_TRACE(output.name);
-    RunSetup setup;
-    setup.dir = dir;
-    setup.env = {"-PPD"};
-    const std::vector<std::string> args = {FILTER_300, "7", "alice", "labels", "1", "", raster};
-    ProcessResult result;
-    if (output.path) {
-      setup.stdoutPath = output.path;
-      result = run_process(FILTER_300, args, setup);
-    } else {
-      PipePlan plan;
-      plan.closeOutput = true;
-      result = run_piped(FILTER_300, args, setup, plan).process;
+  const DeadOutput outputs[] = {{"ClosedPipe", nullptr, 0, "Broken pipe"},
+                                {"ClosedPipeLateTest", nullptr, 200, "Broken pipe"},
+                                {"DiskFull", "/dev/full", 0, "No space left on device"}};
+  struct Program {
+    std::string name, path, file, errorStart, logStart;
+  };
+  const TempDir dir;
+  std::vector<Program> programs;
+  for (const TestModel& model : test_models())
+    programs.push_back({model.name, model.filter, dir.file("job.ras"), "PAGE: 1 1\nERROR: Unable to send the label: ",
+                        "Unable to send the label: "});
+  programs.push_back(
+      {"zplpass", build_paths().zplpass, dir.file("job.zpl"), "ERROR: Unable to write to the printer: ", ""});
+  ASSERT_TRUE(write_raster(dir.file("job.ras"), {noise_page(64, 40, 1), noise_page(64, 40, 2), noise_page(64, 40, 3)}));
+  ASSERT_TRUE(write_file(dir.file("job.zpl"), hex_label(100000, false) + hex_label(100000, false)));
+
+  for (const Program& program : programs)
+    for (const DeadOutput& output : outputs) {
+      SCOPED_TRACE(program.name + " " + output.name);
+      RunSetup setup;
+      setup.dir = dir.path;
+      setup.env = {"-PPD"};
+      const std::vector<std::string> args = filter_args(program.path, "", program.file);
+      ProcessResult result;
+      if (output.path) {
+        setup.stdoutPath = output.path;
+        result = run_process(program.path, args, setup);
+      } else {
+        PipePlan plan;
+        plan.closeOutput = true;
+        plan.startDelayMs = output.startDelayMs;
+        result = run_piped(program.path, args, setup, plan).process;
+      }
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.err, program.errorStart + output.cause + "\n");
+      if (!program.logStart.empty()) {
+        EXPECT_EQ(log_line(read_log(dir.path), 1), program.logStart + output.cause);
+      }
     }
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, std::string("PAGE: 1 1\nERROR: Unable to send the label: ") + output.cause + "\n");
-    const std::vector<std::string> log = log_messages(read_file(dir + "/quilby.log"));
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[log.size() - 2], std::string("Unable to send the label: ") + output.cause);
-  }
-  remove_tree(dir);
 }
 
 }  // namespace

@@ -10,10 +10,9 @@ foreach(model IN LISTS ZPL_MODELS)
     list(APPEND sources settings_test.cpp encoding_test.cpp log_test.cpp)
   endif()
   zpl_model_tests(core_unit_${model} ${model} ${sources})
-  target_link_libraries(core_unit_${model} PRIVATE test_support)
-  gtest_discover_tests(core_unit_${model} TEST_PREFIX "core.${model}dpi.")
+  zpl_discover_tests(core_unit_${model} PREFIX "core.${model}dpi.")
 endforeach()
 
 # The programs as CUPS runs them.
-zpl_filter_tests(core_tests job_test.cpp filter_process_test.cpp label_test.cpp)
-gtest_discover_tests(core_tests)
+zpl_tests(core_tests job_test.cpp filter_process_test.cpp label_test.cpp)
+zpl_discover_tests(core_tests)

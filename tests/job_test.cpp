@@ -6,33 +6,14 @@
 
 namespace {
 
-struct Model {
-  const char* name;
-  const char* program;
-  int threshold;
-  bool header;
-};
-void PrintTo(const Model& m, std::ostream* os) { *os << m.name; }
-
-constexpr Model k300{"300dpi", FILTER_300, 155, true};
-constexpr Model k203{"203dpi", FILTER_203, 156, false};
-constexpr Model k600{"600dpi", FILTER_600, 155, false};
-
-class Job : public ::testing::TestWithParam<Model> {
+class Job : public ::testing::TestWithParam<TestModel> {
 protected:
-  void SetUp() override { dir = make_temp_dir(); }
-  void TearDown() override { remove_tree(dir); }
-
-  ProcessResult run(const std::vector<GreyPage>& pages, const std::string& options = "",
-                    cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED)
+  ProcessResult run(const std::vector<GreyPage>& pages, const std::string& options = "")
   {
-    const std::string raster = dir + "/job.ras";
-    EXPECT_TRUE(write_raster(raster, pages, mode));
-    return run_program(GetParam().program, {GetParam().program, "7", "alice", "labels", "1", options, raster}, dir, {},
-                       {"-PPD"});
+    return run_filter(GetParam().filter, pages, dir.path, {options});
   }
 
-  std::string dir;
+  TempDir dir;
 };
 
 TEST_P(Job, EveryDotOfEveryPageComesBack)
@@ -43,8 +24,7 @@ TEST_P(Job, EveryDotOfEveryPageComesBack)
   EXPECT_EQ(result.err, "PAGE: 1 2\nPAGE: 2 1\nPAGE: 3 5\n");
 
   std::vector<DecodedLabel> labels;
-  std::string error;
-  ASSERT_TRUE(decode_labels(result.out, labels, error)) << error;
+  ASSERT_TRUE(decode_labels(result.out, labels));
   ASSERT_EQ(labels.size(), pages.size());
   for (size_t i = 0; i < pages.size(); ++i) {
     SCOPED_TRACE(i);
@@ -78,14 +58,12 @@ TEST_P(Job, HalftoneModes)
     EXPECT_EQ(run({art}, options).out, run({art}).out);
 
     std::vector<DecodedLabel> labels;
-    std::string error;
-    ASSERT_TRUE(decode_labels(first.out, labels, error)) << error;
+    ASSERT_TRUE(decode_labels(first.out, labels));
     ASSERT_EQ(labels.size(), 2u);
     EXPECT_NE(labels[1].packed, pack_reference(grey, GetParam().threshold));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, Job, ::testing::Values(k300, k203, k600),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryModel, Job, ::testing::ValuesIn(test_models()), ParamName());
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -16,64 +15,37 @@
 
 namespace {
 
-// A header that claims what it likes; no pixel data follows it.
-RawPage claimed_page(uint32_t width, uint32_t height, uint32_t bytesPerLine, uint32_t bitsPerPixel = 8,
-                     size_t dataBytes = 0)
-{
-  RawPage page{grey_header(width, height, 1), std::vector<uint8_t>(dataBytes, 0)};
-  page.header.cupsBytesPerLine = bytesPerLine;
-  page.header.cupsBitsPerPixel = bitsPerPixel;
-  return page;
-}
-
-struct Model {
-  const char* name;
-  const char* program;
-  int threshold;
-  const char* defaultSize;  // the 60 x 40 mm label in dots
-};
-const Model k300{"300dpi", FILTER_300, 155, "^PW708^LS0^POI^LL472"};
-const Model k203{"203dpi", FILTER_203, 156, "^PW480^LS0^POI^LL320"};
-const Model k600{"600dpi", FILTER_600, 155, "^PW1416^LS0^POI^LL944"};
-
 class LimitsTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    dir = make_temp_dir();
-    work = dir + "/work";
+    work = dir.file("work");
     ASSERT_EQ(mkdir(work.c_str(), 0777), 0);
     // The filter may run as nobody: it must reach its input and log folder.
-    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
     ASSERT_EQ(chmod(work.c_str(), 0777), 0);
-  }
-  void TearDown() override
-  {
-    chmod(work.c_str(), 0777);
-    remove_tree(dir);
   }
 
   // Runs a filter in the working folder, its output collected in dir (the
   // working folder may be removed or read-only).
-  ProcessResult run(const Model& model, const std::string& raster, RunSetup setup)
+  ProcessResult run(const TestModel& model, const std::string& raster, RunSetup setup)
   {
     setup.dir = work;
-    setup.outDir = dir;
+    setup.outDir = dir.path;
     if (setup.env.empty())
       setup.env.push_back("-PPD");
-    return run_process(model.program, {model.program, "7", "alice", "labels", "1", "", raster}, setup);
+    return run_process(model.filter, filter_args(model.filter, "", raster), setup);
   }
 
   // The labels of a run, which must decode cleanly.
   static std::vector<DecodedLabel> labels_of(const ProcessResult& result)
   {
     std::vector<DecodedLabel> labels;
-    std::string error;
-    EXPECT_TRUE(decode_labels(result.out, labels, error)) << error;
+    EXPECT_TRUE(decode_labels(result.out, labels));
     return labels;
   }
 
-  std::string dir;   // outputs and inputs, read-only for the filter
+  TempDir dir;       // outputs and inputs, read-only for the filter
   std::string work;  // the filter's working folder and log
 };
 
@@ -82,11 +54,8 @@ protected:
 struct BadPage {
   const char* name;
   RawPage page;
-  const char* message;
+  std::string err;  // standard error after the first page's line
 };
-
-// Test names carry the parameters; these keep ctest's listing readable.
-void PrintTo(const Model& model, std::ostream* os) { *os << model.name; }
 void PrintTo(const BadPage& bad, std::ostream* os) { *os << bad.name; }
 
 // The sanitizer's allocator announces a refused request on standard error
@@ -103,48 +72,56 @@ std::string without_allocator_warning(std::string err)
   return err;
 }
 
-class BadPageTest : public LimitsTest,
-                    public ::testing::WithParamInterface<std::tuple<Model, BadPage>> {};
+class BadPageTest : public LimitsTest, public ::testing::WithParamInterface<std::tuple<TestModel, BadPage>> {};
 
-// The good page before the bad one comes out whole and exact, the bad page
-// gives its PAGE line and one error, and nothing after it is printed.
+// The good page before the bad one comes out whole and byte for byte, the
+// bad page gives its PAGE line and one error (or ends the job quietly), and
+// nothing after it is printed.
 TEST_P(BadPageTest, EndsTheJobWithEarlierLabelsIntact)
 {
   const auto& [model, bad] = GetParam();
   const GreyPage first = noise_page(45, 20, 7, 2);
-  const std::string raster = dir + "/job.ras";
+  const std::string raster = dir.file("job.ras");
   ASSERT_TRUE(write_raw_pages(raster, {raw_page(first), bad.page, raw_page(noise_page(16, 4, 8))}));
 
   RunSetup setup;
   setup.memoryCapMb = 1024;
   const ProcessResult result = run(model, raster, setup);
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(without_allocator_warning(result.err), std::string("PAGE: 1 2\nPAGE: 2 1\n") + bad.message);
-
-  const std::vector<DecodedLabel> labels = labels_of(result);
-  ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].copies, 2);
-  EXPECT_EQ(labels[0].packed, pack_reference(first, model.threshold));
-  EXPECT_EQ(result.out.substr(result.out.size() - 5), "^XZ\r\n");
+  EXPECT_EQ(without_allocator_warning(result.err), "PAGE: 1 2\n" + bad.err);
+  EXPECT_EQ(result.out, reference_label(model, first));
+  EXPECT_EQ(log_line(read_log(work)), "Exit main");
 }
 
-constexpr char kNoMemory[] = "ERROR: Unable to allocate memory\n";
+// A page whose header asks for nothing: no rows, or rows of no bytes.
+RawPage empty_page(uint32_t height, uint32_t bytesPerLine)
+{
+  RawPage page = raw_page(white_page(12, 4));
+  page.header.cupsHeight = height;
+  page.header.cupsBytesPerLine = bytesPerLine;
+  page.data.clear();
+  return page;
+}
+
+constexpr char kNoMemory[] = "PAGE: 2 1\nERROR: Unable to allocate memory\n";
 
 INSTANTIATE_TEST_SUITE_P(
     , BadPageTest,
     ::testing::Combine(
-        ::testing::Values(k300, k203, k600),
+        ::testing::ValuesIn(test_models()),
         ::testing::Values(
             // 3.9 GB of grey: within 32 bits, beyond the memory the child gets.
             BadPage{"PageTooLargeForMemory", claimed_page(65536, 60000, 65536), kNoMemory},
             BadPage{"PageBeyond32Bits", claimed_page(1u << 20, 1u << 13, 1u << 20), kNoMemory},
             BadPage{"ZeroWidth", claimed_page(0, 4, 8, 8, 32),
-                    "ERROR: Page is not 8-bit grey: 8 bytes per line for 0 pixels\n"},
+                    "PAGE: 2 1\nERROR: Page is not 8-bit grey: 8 bytes per line for 0 pixels\n"},
             BadPage{"LineLongerThanRow", claimed_page(16, 4, 32, 16, 128),
-                    "ERROR: Page is not 8-bit grey: 32 bytes per line for 16 pixels\n"})),
-    [](const auto& info) {
-      return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
-    });
+                    "PAGE: 2 1\nERROR: Page is not 8-bit grey: 32 bytes per line for 16 pixels\n"},
+            BadPage{"LineLongerThanWidth", claimed_page(9, 4, 16, 8, 64),
+                    "PAGE: 2 1\nERROR: Page is not 8-bit grey: 16 bytes per line for 9 pixels\n"},
+            BadPage{"ZeroHeight", empty_page(0, 12), ""},
+            BadPage{"ZeroBytesPerLine", empty_page(4, 0), ""})),
+    ParamName());
 
 // --- a job far longer than any real one ---
 
@@ -170,14 +147,11 @@ bool write_noise_pages_apart(const std::string& path, int count)
 TEST_F(LimitsTest, MemoryStaysFlatOverAThousandPages)
 {
   auto peak_for = [&](int count) {
-    const std::string raster = dir + "/pages.ras";
+    const std::string raster = dir.file("pages.ras");
     EXPECT_TRUE(write_noise_pages_apart(raster, count));
-    const ProcessResult child = run(k300, raster, {});
+    const ProcessResult child = run(test_model(300), raster, {});
     EXPECT_EQ(child.status, 0);
-    size_t labels = 0;
-    for (size_t at = 0; (at = child.out.find("^XZ\r\n", at)) != std::string::npos; ++at)
-      ++labels;
-    EXPECT_EQ(labels, static_cast<size_t>(count));
+    EXPECT_EQ(label_ends(child.out).size(), static_cast<size_t>(count));
     EXPECT_NE(child.err.find("PAGE: " + std::to_string(count) + " 1\n"), std::string::npos);
     return child.maxRssKb;
   };
@@ -197,12 +171,12 @@ class UnusablePpdTest : public LimitsTest, public ::testing::WithParamInterface<
 TEST_P(UnusablePpdTest, JobPrintsAtBuiltInDefaults)
 {
   const std::string kind = GetParam();
-  const std::string ppd = dir + "/queue.ppd";
+  const std::string ppd = dir.file("queue.ppd");
   RunSetup setup;
   if (kind == "Directory") {
     ASSERT_EQ(mkdir(ppd.c_str(), 0755), 0);
   } else if (kind == "Unreadable") {
-    ASSERT_TRUE(write_file(ppd, "*PPD-Adobe: \"4.3\"\n*DefaultDarkness: 25\n"));
+    write_ppd(dir.path, "*DefaultDarkness: 25\n");
     ASSERT_EQ(chmod(ppd.c_str(), 0), 0);
     setup.asNobody = true;  // root reads any file
   } else if (kind == "Empty") {
@@ -211,15 +185,17 @@ TEST_P(UnusablePpdTest, JobPrintsAtBuiltInDefaults)
     ASSERT_TRUE(write_file(ppd, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)));
   }
   setup.env = {"PPD=" + ppd};
-  const std::string raster = dir + "/job.ras";
+  const std::string raster = dir.file("job.ras");
   ASSERT_TRUE(write_raster(raster, {noise_page(24, 8, 3)}));
 
-  const ProcessResult result = run(k300, raster, setup);
+  const TestModel& model = test_model(300);
+  const ProcessResult result = run(model, raster, setup);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "PAGE: 1 1\n");
   const std::vector<DecodedLabel> labels = labels_of(result);
   ASSERT_EQ(labels.size(), 1u);
-  EXPECT_NE(labels[0].setup.find(k300.defaultSize), std::string::npos) << labels[0].setup;
+  EXPECT_EQ(labels[0].width, dots(model, 60));
+  EXPECT_EQ(labels[0].length, dots(model, 40));
   EXPECT_EQ(labels[0].darkness, 7);
   EXPECT_NE(read_file(work + "/quilby.log").find("can't param ppdfile"), std::string::npos);
 }
@@ -233,9 +209,10 @@ class UnusableLogTest : public LimitsTest, public ::testing::WithParamInterface<
 TEST_P(UnusableLogTest, LabelsAreUnchanged)
 {
   const std::string kind = GetParam();
-  const std::string raster = dir + "/job.ras";
+  const TestModel& model = test_model(300);
+  const std::string raster = dir.file("job.ras");
   ASSERT_TRUE(write_raster(raster, {noise_page(30, 12, 5), noise_page(9, 3, 6, 3)}));
-  const ProcessResult logged = run(k300, raster, {});
+  const ProcessResult logged = run(model, raster, {});
   ASSERT_NE(read_file(work + "/quilby.log").find("Exit main"), std::string::npos);
   ASSERT_EQ(unlink((work + "/quilby.log").c_str()), 0);
 
@@ -248,7 +225,7 @@ TEST_P(UnusableLogTest, LabelsAreUnchanged)
   } else if (kind == "LogIsAFolder") {
     ASSERT_EQ(mkdir((work + "/quilby.log").c_str(), 0755), 0);
   }
-  const ProcessResult unlogged = run(k300, raster, setup);
+  const ProcessResult unlogged = run(model, raster, setup);
   EXPECT_EQ(unlogged.status, 0);
   EXPECT_EQ(unlogged.err, "PAGE: 1 1\nPAGE: 2 3\n");
   EXPECT_EQ(labels_of(unlogged).size(), 2u);

@@ -19,20 +19,18 @@ protected:
   void SetUp() override
   {
     ASSERT_NE(getcwd(home, sizeof home), nullptr);
-    dir = make_temp_dir();
-    ASSERT_EQ(chdir(dir.c_str()), 0);
+    ASSERT_EQ(chdir(dir.path.c_str()), 0);
   }
   void TearDown() override
   {
     CloseLog();
     EXPECT_EQ(chdir(home), 0);
-    remove_tree(dir);
   }
 
   static std::string text() { return read_file("quilby.log"); }
 
   char home[4096] = {};
-  std::string dir;
+  TempDir dir;
 };
 
 // Seconds since the epoch of a "YYYY-MM-DD hh:mm:ss" local-time stamp.

@@ -2,7 +2,6 @@
 // draws: the artwork moves by the offset in printer dots and is clipped to
 // the label, and offsets of 0 leave the label and its log as they were.
 #include <algorithm>
-#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -15,16 +14,6 @@
 
 namespace {
 
-struct Model {
-  const char* name;
-  const char* program;
-  int threshold;
-  uint32_t width, length;  // the built-in 60 x 40 mm label in dots
-};
-constexpr Model k300{"300dpi", FILTER_300, 155, 708, 472};
-constexpr Model k203{"203dpi", FILTER_203, 156, 480, 320};
-constexpr Model k600{"600dpi", FILTER_600, 155, 1416, 944};
-
 // Every case moves the same page, of odd sizes so that neither a crop nor
 // the page ends on a byte boundary.
 constexpr uint32_t kPageWidth = 477, kPageHeight = 317;
@@ -35,7 +24,6 @@ struct OffsetCase {
   int shiftX, shiftY;        // where the page's top left pixel lands on the label
 };
 void PrintTo(const OffsetCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const Model& m, std::ostream* os) { *os << m.name; }
 
 const OffsetCase kCases[] = {
     {"None", 0, 0, 0, 0},
@@ -54,15 +42,16 @@ const OffsetCase kCases[] = {
 // The label as it should come out, seen the way zplpreview draws a ^POI
 // label (turned by 180 degrees): the page through the threshold, its top
 // left pixel at (shiftX, shiftY), white beyond the page, cut at the label.
-std::vector<uint8_t> moved_picture(const GreyPage& page, const Model& m, int shiftX, int shiftY)
+std::vector<uint8_t> moved_picture(const GreyPage& page, const TestModel& m, int shiftX, int shiftY)
 {
-  std::vector<uint8_t> picture(size_t{m.width} * m.length, 255);
-  for (uint32_t py = 0; py < m.length; ++py)
-    for (uint32_t px = 0; px < m.width; ++px) {
-      const long sx = long{m.width} - 1 - px - shiftX, sy = long{m.length} - 1 - py - shiftY;
+  const long width = dots(m, 60), length = dots(m, 40);
+  std::vector<uint8_t> picture(static_cast<size_t>(width * length), 255);
+  for (long py = 0; py < length; ++py)
+    for (long px = 0; px < width; ++px) {
+      const long sx = width - 1 - px - shiftX, sy = length - 1 - py - shiftY;
       if (sx >= 0 && sy >= 0 && sx < long{page.width} && sy < long{page.height} &&
           page.pixels[sy * page.width + sx] < m.threshold)
-        picture[size_t{py} * m.width + px] = 0;
+        picture[static_cast<size_t>(py * width + px)] = 0;
     }
   return picture;
 }
@@ -81,14 +70,14 @@ std::vector<uint8_t> drawn_picture(const Label& label)
   return picture;
 }
 
-class Offsets : public ::testing::TestWithParam<std::tuple<Model, OffsetCase>> {};
+class Offsets : public ::testing::TestWithParam<std::tuple<TestModel, OffsetCase>> {};
 
 TEST_P(Offsets, MoveTheArtworkAndClipItToTheLabel)
 {
   const auto& [m, c] = GetParam();
   const GreyPage page = noise_page(kPageWidth, kPageHeight, 61);
   const std::string labels = filter_labels(
-      m.program, {page}, "Horizontal=" + std::to_string(c.horizontal) + " Vertical=" + std::to_string(c.vertical));
+      m.filter, {page}, "Horizontal=" + std::to_string(c.horizontal) + " Vertical=" + std::to_string(c.vertical));
 
   const ZplStream stream = parse_zpl(labels);
   ASSERT_TRUE(stream_sound(stream)) << labels.substr(0, 200);
@@ -105,8 +94,8 @@ TEST_P(Offsets, MoveTheArtworkAndClipItToTheLabel)
       "^FO" + std::to_string(std::max(c.shiftX, 0)) + "," + std::to_string(std::max(c.shiftY, 0)) + ",0\r\n";
   EXPECT_NE(labels.find(origin), std::string::npos) << origin;
 
-  ASSERT_EQ(label.width, m.width);
-  ASSERT_EQ(label.length, m.length);
+  ASSERT_EQ(label.width, dots(m, 60));
+  ASSERT_EQ(label.length, dots(m, 40));
   const std::vector<uint8_t> drawn = drawn_picture(label);
   const std::vector<uint8_t> expected = moved_picture(page, m, c.shiftX, c.shiftY);
   ASSERT_EQ(drawn.size(), expected.size());
@@ -117,10 +106,8 @@ TEST_P(Offsets, MoveTheArtworkAndClipItToTheLabel)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, Offsets,
-                         ::testing::Combine(::testing::Values(k300, k203, k600), ::testing::ValuesIn(kCases)),
-                         [](const auto& info) {
-                           return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
-                         });
+                         ::testing::Combine(::testing::ValuesIn(test_models()), ::testing::ValuesIn(kCases)),
+                         ParamName());
 
 // What a run leaves: the labels and the log lines of its pages.
 struct JobRun {
@@ -128,20 +115,16 @@ struct JobRun {
   std::vector<std::string> pageLog;  // from the first page on
 };
 
-JobRun run_job(const Model& m, const std::vector<GreyPage>& pages, const std::string& options, const std::string& ppd)
+JobRun run_job(const TestModel& m, const std::vector<GreyPage>& pages, const std::string& options,
+               const std::string& ppd)
 {
-  const std::string dir = make_temp_dir();
-  EXPECT_TRUE(write_raster(dir + "/job.ras", pages));
-  std::vector<std::string> env = {"-PPD"};
-  if (!ppd.empty()) {
-    EXPECT_TRUE(write_file(dir + "/queue.ppd", "*PPD-Adobe: \"4.3\"\n" + ppd));
-    env = {"PPD=" + dir + "/queue.ppd"};
-  }
-  const ProcessResult result =
-      run_program(m.program, {m.program, "7", "alice", "labels", "1", options, dir + "/job.ras"}, dir, {}, env);
+  const TempDir dir;
+  FilterJob job{options};
+  if (!ppd.empty())
+    job.env = {"PPD=" + write_ppd(dir.path, ppd)};
+  const ProcessResult result = run_filter(m.filter, pages, dir.path, job);
   EXPECT_EQ(result.status, 0) << result.err;
-  JobRun run{result.out, log_messages(read_file(dir + "/quilby.log"))};
-  remove_tree(dir);
+  JobRun run{result.out, read_log(dir.path)};
   // The lines before name the arguments, the PPD and the options.
   const auto first = std::find(run.pageLog.begin(), run.pageLog.end(), "cups_file is not null");
   EXPECT_NE(first, run.pageLog.end());
@@ -149,14 +132,14 @@ JobRun run_job(const Model& m, const std::vector<GreyPage>& pages, const std::st
   return run;
 }
 
-class OffsetSources : public ::testing::TestWithParam<Model> {};
+class OffsetSources : public ::testing::TestWithParam<TestModel> {};
 
 // Offsets of 0, from the job or the PPD, make today's labels byte for byte
 // and log their pages line for line; a PPD default moves the label as the
 // same job option does.
 TEST_P(OffsetSources, ZeroChangesNothingAndAPpdDefaultMovesLikeAnOption)
 {
-  const Model& m = GetParam();
+  const TestModel& m = GetParam();
   const std::vector<GreyPage> pages = {noise_page(61, 37, 71, 2), noise_page(16, 3, 72)};
   const JobRun plain = run_job(m, pages, "", "");
   const JobRun zeroOptions = run_job(m, pages, "Horizontal=0 Vertical=0", "");
@@ -172,7 +155,6 @@ TEST_P(OffsetSources, ZeroChangesNothingAndAPpdDefaultMovesLikeAnOption)
   EXPECT_EQ(ppd.out, option.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, OffsetSources, ::testing::Values(k300, k203, k600),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryModel, OffsetSources, ::testing::ValuesIn(test_models()), ParamName());
 
 }  // namespace

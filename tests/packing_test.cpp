@@ -48,13 +48,6 @@ TEST(Packing, EveryGreyValueAgainstTheModelThreshold)
   }
 }
 
-TEST(Packing, ThresholdNeighbours)
-{
-  EXPECT_EQ(pack(std::vector<uint8_t>(8, 154), 1, 1)[0], 0xFF);
-  EXPECT_EQ(pack(std::vector<uint8_t>(8, 155), 1, 1)[0], ZPL_MODEL == 203 ? 0xFF : 0x00);
-  EXPECT_EQ(pack(std::vector<uint8_t>(8, 156), 1, 1)[0], 0x00);
-}
-
 TEST(Packing, LeftmostPixelIsTheMostSignificantBit)
 {
   for (int x = 0; x < 24; ++x) {

@@ -1,12 +1,10 @@
 # Tests of zplpreview: its parser and pictures as functions, and the tool
-# as a process on what both filters write, sound and damaged; and the job's
+# as a process on what the filters write, sound and damaged; and the job's
 # offsets, seen in the pictures it draws.
-zpl_filter_tests(preview_tests
+zpl_tests(preview_tests
   preview_helpers.cpp
   preview_roundtrip_test.cpp
   offsets_test.cpp
   preview_fault_test.cpp)
 target_link_libraries(preview_tests PRIVATE zplread)
-target_compile_definitions(preview_tests PRIVATE ZPLPREVIEW="$<TARGET_FILE:zplpreview>")
-add_dependencies(preview_tests zplpreview)
-gtest_discover_tests(preview_tests)
+zpl_discover_tests(preview_tests)

@@ -14,12 +14,20 @@ class PreviewFault : public ::testing::Test {
 protected:
   static void SetUpTestSuite()
   {
+    const TestModel& model = test_model(300);
     page = noise_page(61, 37, 7);
-    packed = pack_reference(page, 155);
-    label = filter_labels(FILTER_300, {page});
+    packed = pack_reference(page, model.threshold);
+    label = filter_labels(model.filter, {page});
   }
-  void SetUp() override { dir = make_temp_dir(); }
-  void TearDown() override { remove_tree(dir); }
+
+  // zplpreview on the bytes, as a file, with the given options before it.
+  ProcessResult preview(const std::string& labels, std::vector<std::string> options = {})
+  {
+    EXPECT_TRUE(write_file(dir.file("job.zpl"), labels));
+    options.insert(options.begin(), build_paths().zplpreview);
+    options.push_back(dir.file("job.zpl"));
+    return run_program(build_paths().zplpreview, options, dir.path);
+  }
 
   // The fault must show in the parsed label number n and in what the tool
   // says about it, with status 1; the tool also draws the damaged labels.
@@ -34,9 +42,7 @@ protected:
       found = found || f.find(fault) != std::string::npos;
     EXPECT_TRUE(found) << "label " << n << " faults: " << ::testing::PrintToString(faults);
 
-    ASSERT_TRUE(write_file(dir + "/job.zpl", labels));
-    const ProcessResult result =
-        run_program(ZPLPREVIEW, {ZPLPREVIEW, "--png", dir + "/label", dir + "/job.zpl"}, dir);
+    const ProcessResult result = preview(labels, {"--png", dir.file("label")});
     EXPECT_EQ(result.status, 1) << result.err;
     const std::string start = "zplpreview: label " + std::to_string(n) + ": ";
     bool said = false;
@@ -50,27 +56,40 @@ protected:
   // The label with its zlib stream replaced, base64 and CRC made anew.
   static std::string with_stream(const std::vector<uint8_t>& stream, const std::string& counts = "296,296,8")
   {
-    return with_graphic(label, counts, base64_field(":Z64:", stream));
+    return with_graphic(label, counts, graphic_field(":Z64:", stream));
   }
 
   static GreyPage page;
   static std::vector<uint8_t> packed;
   static std::string label;
-  std::string dir;
+  TempDir dir;
 };
 
 GreyPage PreviewFault::page;
 std::vector<uint8_t> PreviewFault::packed;
 std::string PreviewFault::label;
 
+// Sound as the printer gets it: alone, twice, and behind the status query
+// a filter sends ahead of its first label (a tilde command, outside any
+// label's format).
 TEST_F(PreviewFault, TheUndamagedLabelIsSound)
 {
-  ASSERT_TRUE(stream_sound(parse_zpl(label)));
   ASSERT_TRUE(stream_sound(parse_zpl(with_stream(zlib_stream(packed)))));
-  ASSERT_TRUE(write_file(dir + "/job.zpl", label + label));
-  const ProcessResult result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/job.zpl"}, dir);
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.err, "");
+  for (const std::string& labels : {label, label + label, "~HQES\r\n" + label + label}) {
+    EXPECT_TRUE(stream_sound(parse_zpl(labels))) << ::testing::PrintToString(parse_zpl(labels).labels[0].faults);
+    const ProcessResult result = preview(labels);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+// A prefix where the label already began is the printer's own setting in
+// the middle of a label.
+TEST_F(PreviewFault, DottedLinePrefixAfterTheLabelBegan)
+{
+  expect_fault("^MN" + label, 1, "a second dotted-line prefix at offset 3");
+  expect_fault(label.substr(0, 7) + label, 1, "a second dotted-line prefix at offset 7");
+  expect_fault("~HQES\r\n" + label.substr(0, 7) + label, 1, "a second dotted-line prefix at offset 14");
 }
 
 TEST_F(PreviewFault, WrongCrc)
@@ -90,14 +109,14 @@ TEST_F(PreviewFault, WrongCrc)
 
 TEST_F(PreviewFault, Base64ThatDoesNotDecode)
 {
-  const std::string field = base64_field(":Z64:", zlib_stream(packed));
+  const std::string field = graphic_field(":Z64:", zlib_stream(packed));
   std::string text = field.substr(5, field.rfind(':') - 5);
   text[8] = '*';
-  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", text)), 1,
+  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", text)), 1,
                "base64 does not decode: '*' at character 9");
-  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", text.substr(0, text.size() - 1))), 1,
+  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", text.substr(0, text.size() - 1))), 1,
                "base64 does not decode");
-  expect_fault(with_graphic(label, "296,296,8", base64_field_text(":Z64:", "eJ=w" + text.substr(4))), 1,
+  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", "eJ=w" + text.substr(4))), 1,
                "base64 does not decode");
 }
 
@@ -131,7 +150,7 @@ TEST_F(PreviewFault, InflatedSizeDiffersFromTheCounts)
                "zlib stream inflates to 296 bytes, the ^GFA counts say 304");
   expect_fault(with_stream(zlib_stream(packed), "288,288,8"), 1,
                "zlib stream inflates to more than the 288 bytes the ^GFA counts say");
-  expect_fault(with_graphic(label, "288,288,8", base64_field(":B64:", packed)), 1,
+  expect_fault(with_graphic(label, "288,288,8", graphic_field(":B64:", packed)), 1,
                "base64 data gives 296 bytes, the ^GFA counts say 288");
   expect_fault(with_graphic(label, "304,304,8", hex_field(packed, 8)), 1, "hex data has 592 digits");
 }
@@ -190,25 +209,24 @@ TEST_F(PreviewFault, OtherDataAndStrayBytes)
 
 TEST_F(PreviewFault, NothingOrOnlyDebrisIsNotSound)
 {
-  ASSERT_TRUE(write_file(dir + "/empty.zpl", ""));
-  ProcessResult result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/empty.zpl"}, dir);
+  ProcessResult result = preview("");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "zplpreview: no label in the input\n");
 
-  ASSERT_TRUE(write_file(dir + "/tail.zpl", label + label.substr(0, 10)));
-  result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/tail.zpl"}, dir);
+  const std::string tail = label + label.substr(0, 10);
+  result = preview(tail);
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find("zplpreview: a dotted-line prefix after the last label"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("zplpreview: commands after the last label, outside any ^XA..^XZ: ^MN"),
             std::string::npos)
       << result.err;
 
-  result = run_program(ZPLPREVIEW, {ZPLPREVIEW, dir + "/missing.zpl"}, dir);
+  result = run_program(build_paths().zplpreview, {build_paths().zplpreview, dir.file("missing.zpl")}, dir.path);
   EXPECT_EQ(result.status, 2);
   // Only the resolutions of the models: no millimetres from a guessed one.
   for (const char* dpi : {"400", "0300", "300x", ""}) {
     SCOPED_TRACE(dpi);
-    result = run_program(ZPLPREVIEW, {ZPLPREVIEW, "--dpi", dpi, dir + "/tail.zpl"}, dir);
+    result = preview(tail, {"--dpi", dpi});
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.err, "usage: zplpreview [--dpi 300|203|600] [--png PREFIX] [FILE|-]\n");
   }

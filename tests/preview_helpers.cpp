@@ -4,57 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <zlib.h>
-
-#include "raster/raster.h"
-
-std::string filter_labels(const char* program, const std::vector<GreyPage>& pages, const std::string& options)
-{
-  const std::string dir = make_temp_dir();
-  const std::string raster = dir + "/job.ras";
-  EXPECT_TRUE(write_raster(raster, pages));
-  const ProcessResult result = run_program(program, {program, "1", "alice", "labels", "1", options, raster}, dir, {},
-                                           {"-PPD"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  remove_tree(dir);
-  return result.out;
-}
-
-std::vector<uint8_t> zlib_stream(const std::vector<uint8_t>& bytes)
-{
-  uLongf length = compressBound(bytes.size());
-  std::vector<uint8_t> stream(length);
-  EXPECT_EQ(compress(stream.data(), &length, bytes.data(), bytes.size()), Z_OK);
-  stream.resize(length);
-  return stream;
-}
-
-std::string base64_field_text(const char* form, const std::string& text)
-{
-  char crc[8];
-  std::snprintf(crc, sizeof crc, "%04X", crc16_reference(text));
-  return form + text + ":" + crc;
-}
-
-std::string base64_field(const char* form, const std::vector<uint8_t>& bytes)
-{
-  std::string text(static_cast<size_t>(base64_length(static_cast<int64_t>(bytes.size()))), '\0');
-  Base64Encode(bytes.data(), static_cast<int64_t>(bytes.size()), text.data());
-  return base64_field_text(form, text);
-}
-
-std::string hex_field(const std::vector<uint8_t>& bytes, size_t rowBytes)
-{
-  std::string text;
-  char digits[4];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-    text += digits;
-    if ((i + 1) % rowBytes == 0)
-      text += "\r\n";
-  }
-  return text;
-}
 
 std::string with_graphic(const std::string& labels, const std::string& counts, const std::string& data)
 {

@@ -1,5 +1,5 @@
-// Helpers of the zplpreview tests: filter output to check, graphic fields
-// built or damaged on purpose, and pictures read back and drawn by hand.
+// Helpers of the zplpreview tests: filter output to check, labels damaged
+// on purpose, and pictures read back and drawn by hand.
 #pragma once
 
 #include <cstdint>
@@ -7,22 +7,6 @@
 #include <vector>
 
 #include "support.h"
-
-// What a filter writes for the pages, run in a fresh folder of its own.
-std::string filter_labels(const char* program, const std::vector<GreyPage>& pages, const std::string& options = "");
-
-// zlib stream of bytes at the default level.
-std::vector<uint8_t> zlib_stream(const std::vector<uint8_t>& bytes);
-
-// form (":Z64:" or ":B64:"), the base64 text of bytes, ":" and its CRC in
-// four upper-case hexadecimal digits.
-std::string base64_field(const char* form, const std::vector<uint8_t>& bytes);
-
-// The same with a given base64 text, its CRC computed.
-std::string base64_field_text(const char* form, const std::string& text);
-
-// Plain hexadecimal of bytes, a line break after every row.
-std::string hex_field(const std::vector<uint8_t>& bytes, size_t rowBytes);
 
 // The label (one of a filter's, or several) with the counts and data of
 // its first ^GF command replaced: "^GFA," + counts + "," + data.

@@ -8,34 +8,19 @@
 
 namespace {
 
-struct Model {
-  const char* name;
-  const char* program;
-  const char* dpi;  // as zplpreview --dpi takes it
-  int threshold;
-  int dottedLine;  // the prefix byte the model writes by default, -1 for none
-  int width, length;  // the default 60 x 40 mm label in dots
-  const char* millimetres;
-  int width51, length25;  // a 2.00x1.00in label, 51 x 25 mm, in dots
-};
-constexpr Model k300{"300dpi", FILTER_300, "300", 155, 0, 708, 472, "(60.0x40.0 mm)", 601, 295};
-constexpr Model k203{"203dpi", FILTER_203, "203", 156, -1, 480, 320, "(60.0x40.0 mm)", 408, 200};
-constexpr Model k600{"600dpi", FILTER_600, "600", 155, -1, 1416, 944, "(60.0x40.0 mm)", 1203, 590};
-void PrintTo(const Model& m, std::ostream* os) { *os << m.name; }
+// The prefix byte a model writes by default, -1 for none.
+int dotted_line(const TestModel& m) { return m.header ? 0 : -1; }
 
-class PreviewRoundTrip : public ::testing::TestWithParam<Model> {
+class PreviewRoundTrip : public ::testing::TestWithParam<TestModel> {
 protected:
-  void SetUp() override { dir = make_temp_dir(); }
-  void TearDown() override { remove_tree(dir); }
-
   // zplpreview on labels, pictures to dir/label-n.png.
   ProcessResult preview(const std::string& labels, std::vector<std::string> extra = {})
   {
-    EXPECT_TRUE(write_file(dir + "/job.zpl", labels));
-    std::vector<std::string> args = {ZPLPREVIEW, "--png", dir + "/label"};
+    EXPECT_TRUE(write_file(dir.file("job.zpl"), labels));
+    std::vector<std::string> args = {build_paths().zplpreview, "--png", dir.file("label")};
     args.insert(args.end(), extra.begin(), extra.end());
-    args.push_back(dir + "/job.zpl");
-    return run_program(ZPLPREVIEW, args, dir);
+    args.push_back(dir.file("job.zpl"));
+    return run_program(build_paths().zplpreview, args, dir.path);
   }
 
   // Picture n as written, compared with one drawn by hand.
@@ -44,7 +29,7 @@ protected:
   {
     SCOPED_TRACE("picture " + std::to_string(n));
     uint32_t w = 0, h = 0;
-    const std::vector<uint8_t> pixels = read_png(dir + "/label-" + std::to_string(n) + ".png", w, h);
+    const std::vector<uint8_t> pixels = read_png(dir.file("label-" + std::to_string(n) + ".png"), w, h);
     ASSERT_EQ(w, width);
     ASSERT_EQ(h, height);
     const std::vector<uint8_t> expected = expected_picture(packed, rowBytes, width, height, x, y, inverted);
@@ -54,16 +39,25 @@ protected:
     EXPECT_EQ(wrong, 0u) << "dots drawn wrong";
   }
 
-  std::string dir;
+  // The label of a 61 x 37 noise page (8 bytes a row, 296 in all), and
+  // its dots as packed.
+  std::string small_label(uint32_t seed, std::vector<uint8_t>& packed)
+  {
+    const GreyPage page = noise_page(61, 37, seed);
+    packed = pack_reference(page, GetParam().threshold);
+    return filter_labels(GetParam().filter, {page});
+  }
+
+  TempDir dir;
 };
 
 TEST_P(PreviewRoundTrip, EveryDotComesBackAndIsDrawnWhereTheLabelSays)
 {
-  const Model& m = GetParam();
+  const TestModel& m = GetParam();
   // One page wider and longer than the label, so the picture clips it, and
   // one small page of an odd width.
   const std::vector<GreyPage> pages = {noise_page(750, 500, 11, 2), noise_page(61, 37, 12, 1)};
-  const std::string labels = filter_labels(m.program, pages);
+  const std::string labels = filter_labels(m.filter, pages);
 
   const ZplStream stream = parse_zpl(labels);
   ASSERT_TRUE(stream_sound(stream));
@@ -72,9 +66,9 @@ TEST_P(PreviewRoundTrip, EveryDotComesBackAndIsDrawnWhereTheLabelSays)
     SCOPED_TRACE(i);
     const Label& label = stream.labels[i];
     EXPECT_EQ(label.number, static_cast<int>(i + 1));
-    EXPECT_EQ(label.dottedLine, m.dottedLine);
-    EXPECT_EQ(label.width, m.width);
-    EXPECT_EQ(label.length, m.length);
+    EXPECT_EQ(label.dottedLine, dotted_line(m));
+    EXPECT_EQ(label.width, dots(m, 60));
+    EXPECT_EQ(label.length, dots(m, 40));
     EXPECT_TRUE(label.inverted);
     EXPECT_TRUE(label.ended);
     EXPECT_EQ(label.speed, "4");
@@ -90,31 +84,31 @@ TEST_P(PreviewRoundTrip, EveryDotComesBackAndIsDrawnWhereTheLabelSays)
     EXPECT_EQ(g.dots, pack_reference(pages[i], m.threshold));
   }
 
-  const ProcessResult result = preview(labels, {"--dpi", m.dpi});
+  const ProcessResult result = preview(labels, {"--dpi", std::to_string(m.dpi)});
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
   const Graphic& first = stream.labels[0].graphics[0];
-  const std::string line1 = "label 1: " + std::to_string(m.width) + "x" + std::to_string(m.length) + " dots " +
-                            m.millimetres + ", speed 4, darkness 7, copies 2, graphic 47000 bytes raw, " +
-                            std::to_string(first.sentBytes) + " sent" +
-                            (m.dottedLine < 0 ? "" : ", dotted line off") + ", not drawn: ^MN ^MM ^LS; OK\n";
+  const std::string line1 = "label 1: " + std::to_string(dots(m, 60)) + "x" + std::to_string(dots(m, 40)) +
+                            " dots (60.0x40.0 mm), speed 4, darkness 7, copies 2, graphic 47000 bytes raw, " +
+                            std::to_string(first.sentBytes) + " sent" + (m.header ? ", dotted line off" : "") +
+                            ", not drawn: ^MN ^MM ^LS; OK\n";
   EXPECT_EQ(result.out.substr(0, result.out.find('\n') + 1), line1);
   EXPECT_NE(result.out.find("\nlabel 2: "), std::string::npos);
   for (size_t i = 0; i < pages.size(); ++i)
     expect_picture(static_cast<int>(i + 1), pack_reference(pages[i], m.threshold), (pages[i].width + 7) / 8,
-                   m.width, m.length, 0, 0, true);
+                   dots(m, 60), dots(m, 40), 0, 0, true);
 }
 
 TEST_P(PreviewRoundTrip, FieldOriginLabelHomeAndOrientationPlaceTheGraphic)
 {
-  const Model& m = GetParam();
-  const GreyPage page = noise_page(61, 37, 21);
-  const std::vector<uint8_t> packed = pack_reference(page, m.threshold);
-  const std::string label = filter_labels(m.program, {page});
+  const TestModel& m = GetParam();
+  std::vector<uint8_t> packed;
+  const std::string label = small_label(21, packed);
 
   // Upright, pushed over the right and bottom edges; and turned, moved by
   // ^LH and ^FO together.
-  const int edgeX = m.width - 20, edgeY = m.length - 9;
+  const uint32_t width = dots(m, 60), length = dots(m, 40);
+  const int edgeX = dots(m, 60) - 20, edgeY = dots(m, 40) - 9;
   const std::string upright = replaced(replaced(label, "^POI", "^PON"), "^FO0,0,0",
                                        "^FO" + std::to_string(edgeX) + "," + std::to_string(edgeY) + ",0");
   const std::string moved = replaced(replaced(label, "^LH0,0", "^LH10,5"), "^FO0,0,0", "^FO30,20,0");
@@ -126,18 +120,17 @@ TEST_P(PreviewRoundTrip, FieldOriginLabelHomeAndOrientationPlaceTheGraphic)
   EXPECT_FALSE(stream.labels[0].inverted);
   EXPECT_EQ(stream.labels[1].graphics.at(0).x, 40);
   EXPECT_EQ(stream.labels[1].graphics.at(0).y, 25);
-  expect_picture(1, packed, 8, m.width, m.length, edgeX, edgeY, false);
-  expect_picture(2, packed, 8, m.width, m.length, 40, 25, true);
+  expect_picture(1, packed, 8, width, length, edgeX, edgeY, false);
+  expect_picture(2, packed, 8, width, length, 40, 25, true);
 }
 
 TEST_P(PreviewRoundTrip, B64AndHexDataGiveTheSameDots)
 {
-  const Model& m = GetParam();
-  const GreyPage page = noise_page(61, 37, 31);
-  const std::vector<uint8_t> packed = pack_reference(page, m.threshold);
-  const std::string label = filter_labels(m.program, {page});
+  const TestModel& m = GetParam();
+  std::vector<uint8_t> packed;
+  const std::string label = small_label(31, packed);
   const std::string counts = "296,296,8";
-  const std::string b64 = with_graphic(label, counts, base64_field(":B64:", packed));
+  const std::string b64 = with_graphic(label, counts, graphic_field(":B64:", packed));
   const std::string hex = with_graphic(label, counts, hex_field(packed, 8));
 
   const ZplStream stream = parse_zpl(b64 + hex);
@@ -150,33 +143,33 @@ TEST_P(PreviewRoundTrip, B64AndHexDataGiveTheSameDots)
 
   const ProcessResult result = preview(b64 + hex);
   EXPECT_EQ(result.status, 0) << result.err;
-  expect_picture(1, packed, 8, m.width, m.length, 0, 0, true);
-  expect_picture(2, packed, 8, m.width, m.length, 0, 0, true);
+  expect_picture(1, packed, 8, dots(m, 60), dots(m, 40), 0, 0, true);
+  expect_picture(2, packed, 8, dots(m, 60), dots(m, 40), 0, 0, true);
 }
 
 TEST_P(PreviewRoundTrip, LabelSizeAndDottedLineFromTheJob)
 {
-  const Model& m = GetParam();
+  const TestModel& m = GetParam();
   const std::string labels =
-      filter_labels(m.program, {noise_page(40, 30, 41)}, "PageSize=2.00x1.00in DottedLine=1");
+      filter_labels(m.filter, {noise_page(40, 30, 41)}, "PageSize=2.00x1.00in DottedLine=1");
   const ZplStream stream = parse_zpl(labels);
   ASSERT_TRUE(stream_sound(stream));
   ASSERT_EQ(stream.labels.size(), 1u);
   // 51 x 25 mm.
-  EXPECT_EQ(stream.labels[0].width, m.width51);
-  EXPECT_EQ(stream.labels[0].length, m.length25);
-  EXPECT_EQ(stream.labels[0].dottedLine, m.dottedLine < 0 ? -1 : 1);
+  EXPECT_EQ(stream.labels[0].width, dots(m, 51));
+  EXPECT_EQ(stream.labels[0].length, dots(m, 25));
+  EXPECT_EQ(stream.labels[0].dottedLine, m.header ? 1 : -1);
 
   // The same from standard input, without pictures.
-  ASSERT_TRUE(write_file(dir + "/job.zpl", labels));
-  const ProcessResult result = run_program(ZPLPREVIEW, {ZPLPREVIEW}, dir, dir + "/job.zpl");
+  ASSERT_TRUE(write_file(dir.file("job.zpl"), labels));
+  const ProcessResult result =
+      run_program(build_paths().zplpreview, {build_paths().zplpreview}, dir.path, dir.file("job.zpl"));
   EXPECT_EQ(result.status, 0) << result.err;
-  const std::string size = "label 1: " + std::to_string(m.width51) + "x" + std::to_string(m.length25) + " dots, ";
+  const std::string size = "label 1: " + std::to_string(dots(m, 51)) + "x" + std::to_string(dots(m, 25)) + " dots, ";
   EXPECT_EQ(result.out.rfind(size, 0), 0u) << result.out;
-  EXPECT_EQ(result.out.find("dotted line on") != std::string::npos, m.dottedLine >= 0) << result.out;
+  EXPECT_EQ(result.out.find("dotted line on") != std::string::npos, m.header) << result.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, PreviewRoundTrip, ::testing::Values(k300, k203, k600),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryModel, PreviewRoundTrip, ::testing::ValuesIn(test_models()), ParamName());
 
 }  // namespace

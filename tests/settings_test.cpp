@@ -56,7 +56,6 @@ class SettingsTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    dir = make_temp_dir();
     unsetenv("PPD");
     pLogFile = std::tmpfile();
     ASSERT_NE(pLogFile, nullptr);
@@ -65,13 +64,12 @@ protected:
   {
     CloseLog();
     unsetenv("PPD");
-    remove_tree(dir);
   }
 
   // Writes a PPD with the given attribute lines and points $PPD at it.
   void use_ppd(const std::string& attributes)
   {
-    ppdPath = dir + "/label.ppd";
+    ppdPath = dir.file("label.ppd");
     ASSERT_TRUE(write_file(ppdPath, "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*cupsModelNumber: 5\n"
                                     "*NickName: \"Test Label Printer\"\n" +
                                         attributes));
@@ -110,7 +108,30 @@ protected:
     return std::find(lines.begin(), lines.end(), message) != lines.end();
   }
 
-  std::string dir, ppdPath;
+  // A choice option in its layers: the PPD's *Default<option> (none when
+  // null), then the job's options, gives want in field.
+  template <typename Choice>
+  struct LayerCase {
+    const char* ppdDefault;
+    std::vector<Option> options;
+    Choice want;
+  };
+  template <typename Choice>
+  void expect_layers(const std::string& option, Choice LabelDoc::*field, const std::vector<LayerCase<Choice>>& cases)
+  {
+    for (const LayerCase<Choice>& c : cases) {
+      SCOPED_TRACE(std::string(c.ppdDefault ? c.ppdDefault : "(none)") + " + " + std::to_string(c.options.size()) +
+                   " options");
+      if (c.ppdDefault)
+        use_ppd("*Default" + option + ": " + c.ppdDefault + "\n");
+      else
+        unsetenv("PPD");
+      EXPECT_EQ(build(c.options).*field, c.want);
+    }
+  }
+
+  TempDir dir;
+  std::string ppdPath;
   char arg0[16] = "zplfilter", arg1[16] = "42", arg2[16] = "bob", arg3[16] = "Shelf labels", arg4[16] = "3",
        arg5[16] = "";
   char* argv[7] = {arg0, arg1, arg2, arg3, arg4, arg5, nullptr};
@@ -281,9 +302,9 @@ TEST_F(SettingsTest, PpdNumbersFollowAtoiDivisionAndThe16BitRule)
 
 TEST_F(SettingsTest, MissingOrUnsetPpdKeepsTheDefaults)
 {
-  setenv("PPD", (dir + "/absent.ppd").c_str(), 1);
+  setenv("PPD", dir.file("absent.ppd").c_str(), 1);
   EXPECT_EQ(fields_of(build({})), Fields{});
-  EXPECT_EQ(log(), (std::vector<std::string>{"PPD=" + dir + "/absent.ppd", "can't param ppdfile"}));
+  EXPECT_EQ(log(), (std::vector<std::string>{"PPD=" + dir.file("absent.ppd"), "can't param ppdfile"}));
 
   unsetenv("PPD");
   std::rewind(pLogFile);
@@ -294,7 +315,7 @@ TEST_F(SettingsTest, MissingOrUnsetPpdKeepsTheDefaults)
 
 TEST_F(SettingsTest, NotAPpdFileIsTreatedAsMissing)
 {
-  ppdPath = dir + "/junk.ppd";
+  ppdPath = dir.file("junk.ppd");
   ASSERT_TRUE(write_file(ppdPath, "*DefaultDarkness: 25\nthis is no PPD\n"));
   setenv("PPD", ppdPath.c_str(), 1);
   EXPECT_EQ(fields_of(build({})), Fields{});
@@ -407,30 +428,17 @@ TEST_F(SettingsTest, OptionsLeaveTheirLogLines)
 // default, then the first Halftone option; unknown choices change nothing.
 TEST_F(SettingsTest, HalftoneLayers)
 {
-  struct Case {
-    const char* ppdDefault;  // null: no attribute
-    std::vector<Option> options;
-    Halftone want;
-  };
-  const Case cases[] = {
-      {nullptr, {}, Halftone::kThreshold},
-      {"Auto", {}, Halftone::kAuto},
-      {"Photo", {}, Halftone::kPhoto},
-      {"Auto", {{"Halftone", "Threshold"}}, Halftone::kThreshold},
-      {nullptr, {{"Halftone", "Photo"}, {"Halftone", "Auto"}}, Halftone::kPhoto},
-      {"Dither", {}, Halftone::kThreshold},
-      {"Photo", {{"Halftone", "auto"}}, Halftone::kPhoto},
-      {"Auto", {{"Halftone", ""}, {"Halftone", "Photo"}}, Halftone::kAuto},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.ppdDefault ? c.ppdDefault : "(none)") + " + " +
-                 std::to_string(c.options.size()) + " options");
-    if (c.ppdDefault)
-      use_ppd(std::string("*DefaultHalftone: ") + c.ppdDefault + "\n");
-    else
-      unsetenv("PPD");
-    EXPECT_EQ(build(c.options).halftone, c.want);
-  }
+  expect_layers<Halftone>("Halftone", &LabelDoc::halftone,
+                          {
+                              {nullptr, {}, Halftone::kThreshold},
+                              {"Auto", {}, Halftone::kAuto},
+                              {"Photo", {}, Halftone::kPhoto},
+                              {"Auto", {{"Halftone", "Threshold"}}, Halftone::kThreshold},
+                              {nullptr, {{"Halftone", "Photo"}, {"Halftone", "Auto"}}, Halftone::kPhoto},
+                              {"Dither", {}, Halftone::kThreshold},
+                              {"Photo", {{"Halftone", "auto"}}, Halftone::kPhoto},
+                              {"Auto", {{"Halftone", ""}, {"Halftone", "Photo"}}, Halftone::kAuto},
+                          });
   EXPECT_TRUE(logged("ppdfile DefaultHalftone:Auto"));
 }
 
@@ -439,28 +447,15 @@ TEST_F(SettingsTest, HalftoneLayers)
 // the first StatusQuery option; unknown choices change nothing.
 TEST_F(SettingsTest, StatusQueryLayers)
 {
-  struct Case {
-    const char* ppdDefault;  // null: no attribute
-    std::vector<Option> options;
-    StatusQuery want;
-  };
-  const Case cases[] = {
-      {nullptr, {}, StatusQuery::kAuto},
-      {"Off", {}, StatusQuery::kOff},
-      {"Off", {{"StatusQuery", "Auto"}}, StatusQuery::kAuto},
-      {"Auto", {{"StatusQuery", "Off"}, {"StatusQuery", "Auto"}}, StatusQuery::kOff},
-      {"Off", {{"StatusQuery", "off"}}, StatusQuery::kOff},
-      {"Never", {{"StatusQuery", ""}}, StatusQuery::kAuto},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.ppdDefault ? c.ppdDefault : "(none)") + " + " +
-                 std::to_string(c.options.size()) + " options");
-    if (c.ppdDefault)
-      use_ppd(std::string("*DefaultStatusQuery: ") + c.ppdDefault + "\n");
-    else
-      unsetenv("PPD");
-    EXPECT_EQ(build(c.options).statusQuery, c.want);
-  }
+  expect_layers<StatusQuery>("StatusQuery", &LabelDoc::statusQuery,
+                             {
+                                 {nullptr, {}, StatusQuery::kAuto},
+                                 {"Off", {}, StatusQuery::kOff},
+                                 {"Off", {{"StatusQuery", "Auto"}}, StatusQuery::kAuto},
+                                 {"Auto", {{"StatusQuery", "Off"}, {"StatusQuery", "Auto"}}, StatusQuery::kOff},
+                                 {"Off", {{"StatusQuery", "off"}}, StatusQuery::kOff},
+                                 {"Never", {{"StatusQuery", ""}}, StatusQuery::kAuto},
+                             });
 }
 
 }  // namespace

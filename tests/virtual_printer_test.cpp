@@ -1,28 +1,81 @@
 // zpl-virtual-printer as a process, driven as the tests and users drive it:
 // its answers decoded by the status core's reader in every state, the
 // faults its state file asks for, and the labels it keeps.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "status/printer_status.h"
-#include "support.h"
 #include "virtual_printer.h"
 
 namespace {
+
+// A connection to the printer, or -1.
+int connect_printer(const VirtualPrinter& printer)
+{
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(printer.port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Sends all bytes. False when the connection can't take them.
+bool send_bytes(int fd, const std::string& bytes)
+{
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t put = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (put <= 0)
+      return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// What arrives until waitMs milliseconds pass without a byte, one entry per
+// read, or until the peer closes (closed set then).
+std::vector<std::string> read_pieces(int fd, int waitMs, bool* closed = nullptr)
+{
+  std::vector<std::string> pieces;
+  if (closed)
+    *closed = false;
+  char buffer[4096];
+  pollfd ready{fd, POLLIN, 0};
+  while (poll(&ready, 1, waitMs) > 0) {
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) {
+      if (closed)
+        *closed = true;
+      break;
+    }
+    pieces.emplace_back(buffer, static_cast<size_t>(got));
+  }
+  return pieces;
+}
 
 class VirtualPrinterProcess : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    dir = make_temp_dir();
-    ASSERT_TRUE(start_printer(printer, dir + "/printer", {"--dpi", "300", "--png"}));
-    ASSERT_TRUE(connect_printer(printer, connection));
+    ASSERT_TRUE(start_virtual_printer(printer, dir.file("printer"), {"--dpi", "300", "--png"}));
+    connection = connect_printer(printer);
+    ASSERT_GE(connection, 0);
   }
-  void TearDown() override { remove_tree(dir); }
+  ~VirtualPrinterProcess() override
+  {
+    if (connection >= 0)
+      close(connection);
+  }
 
   // Reads until the reply is complete or garbled, or for at most maxMs;
   // pieces counts the reads it came in.
@@ -45,9 +98,9 @@ protected:
     return reader;
   }
 
-  std::string dir;
+  TempDir dir;
   VirtualPrinter printer;
-  PrinterConnection connection;
+  int connection = -1;
 };
 
 struct StateCase {
@@ -132,16 +185,19 @@ TEST_F(VirtualPrinterProcess, FaultsOnDemand)
 
 // Each label is kept whole, with what came ahead of it and its line end,
 // however the bytes were cut into reads; a query is answered where it
-// stands; what ends the connection without ^XZ is kept apart.
+// stands; what ends the connection without ^XZ is kept apart. The first
+// label is what a 300 dpi queue sends: the query, then the filter's label
+// behind its dotted-line prefix, which the printer's check finds sound.
 TEST_F(VirtualPrinterProcess, KeepsEachLabelWithWhatCameAheadOfIt)
 {
-  const std::string first = "~HQES\r\n~SD15^XA^FO0,0^GFA,2,2,1,:B64:/wA=:F1B3^FS^XZ\r\n";
+  const std::string first = "~HQES\r\n" + filter_labels(test_model(300).filter, {noise_page(40, 24, 3)});
   const std::string second = "^xa^FO1,1^GB9,9,1^FS^xz\n";
   const std::string sent = first + second + "~WC";
   // Cut inside the query, inside ^XZ, between ^XZ and its line end, inside
   // the next label and inside ~WC.
   size_t from = 0;
-  for (const size_t cut : {size_t{3}, first.size() - 3, first.size() - 1, first.size() + 5, sent.size() - 2, sent.size()}) {
+  const size_t cuts[] = {3, first.size() - 3, first.size() - 1, first.size() + 5, sent.size() - 2, sent.size()};
+  for (const size_t cut : cuts) {
     ASSERT_TRUE(send_bytes(connection, sent.substr(from, cut - from)));
     from = cut;
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -149,8 +205,8 @@ TEST_F(VirtualPrinterProcess, KeepsEachLabelWithWhatCameAheadOfIt)
   ReplyReader reader = reply_reader(ReplyFormat::kErrorStatus);
   await_reply(reader);
   EXPECT_EQ(reader.progress, ReplyProgress::kComplete);
-  close(connection.fd);
-  connection.fd = -1;
+  close(connection);
+  connection = -1;
 
   ASSERT_TRUE(wait_for_kept(printer, 2));
   const std::vector<std::string> files = kept_files(printer);
@@ -160,6 +216,10 @@ TEST_F(VirtualPrinterProcess, KeepsEachLabelWithWhatCameAheadOfIt)
   EXPECT_EQ(read_file(printer.folder + "/label-0002.zpl"), second);
   EXPECT_EQ(read_file(printer.folder + "/commands-0003.zpl"), "~WC");
   EXPECT_FALSE(read_file(printer.folder + "/label-0001.png").empty());
+  const std::string log = read_file(printer.folder + "/printer.log");
+  const size_t line = log.find("label-0001.zpl: label 1: ");
+  ASSERT_NE(line, std::string::npos) << log;
+  EXPECT_EQ(log.substr(log.find('\n', line) - 4, 4), "; OK") << log.substr(line, log.find('\n', line) - line);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libcups2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev libpappl-dev
+  libcups2-dev zlib1g-dev libpng-dev libgtest-dev libbenchmark-dev libpappl-dev libsystemd-dev
   cups cups-client cups-daemon cups-filters cups-ppdc cups-ipp-utils ghostscript poppler-utils
   clang libclang-rt-14-dev valgrind time
   dpkg-dev file lintian

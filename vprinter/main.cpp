@@ -78,6 +78,7 @@ struct Printer {
   bool failed = false;    // a label could not be kept: the printer ends
 };
 
+// A port number, 0 to 65535, digits only.
 bool parse_port(const char* text, int& port)
 {
   char* end = nullptr;
@@ -147,7 +148,8 @@ uint32_t highest_file_number(const std::string& folder)
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
     unsigned number = 0;
-    if (std::sscanf(name.c_str(), "label-%u.zpl", &number) == 1 || std::sscanf(name.c_str(), "commands-%u.zpl", &number) == 1)
+    if (std::sscanf(name.c_str(), "label-%u.zpl", &number) == 1 ||
+        std::sscanf(name.c_str(), "commands-%u.zpl", &number) == 1)
       highest = std::max<uint32_t>(highest, number);
   }
   return highest;
@@ -288,7 +290,7 @@ bool take_bytes(Printer& printer, int fd, std::string_view bytes)
   Intake& intake = printer.intake;
   bool closing = false;
   for (char c : bytes) {
-    if (closing && !(intake.afterEnd && (c == '\r' || c == '\n')))
+    if (printer.failed || (closing && !(intake.afterEnd && (c == '\r' || c == '\n'))))
       return false;
     const IntakeStep step = intake_byte(intake, c);
     took(printer, step.finished, step.error);
@@ -352,6 +354,8 @@ void run(Printer& printer, int listener)
   }
 }
 
+// SIGTERM and SIGINT end the printer between reads; a peer that goes away
+// while it answers must not end it.
 void handle_signals()
 {
   struct sigaction action {};

@@ -82,6 +82,19 @@ bool label_started(const Label& label)
   return !label.commands.empty() || label.dottedLine >= 0 || !label.faults.empty();
 }
 
+// Tilde commands act the moment the printer reads them, outside any format:
+// a status query sent ahead of a label's dotted-line prefix leaves that
+// prefix the label's own.
+bool only_tilde_commands(const Label& label)
+{
+  if (label.dottedLine >= 0 || !label.faults.empty())
+    return false;
+  for (const Command& cmd : label.commands)
+    if (cmd.prefix != '~')
+      return false;
+  return true;
+}
+
 // ^PW or ^LL: a size in dots that can be drawn.
 void set_dots(Label& label, const Command& cmd, int64_t& dots)
 {
@@ -273,10 +286,10 @@ ZplStream parse_zpl(std::string_view bytes)
         add_fault(st.label, "does not end with ^XZ: a dotted-line prefix follows at offset " + std::to_string(st.pos));
         close_label(st);
       }
-      if (label_started(st.label))
-        add_fault(st.label, "a second dotted-line prefix at offset " + std::to_string(st.pos));
-      else
+      if (!label_started(st.label))
         st.label.offset = st.pos;
+      else if (!only_tilde_commands(st.label))
+        add_fault(st.label, "a second dotted-line prefix at offset " + std::to_string(st.pos));
       st.label.dottedLine = static_cast<uint8_t>(bytes[st.pos + kDottedPrefix.size()]);
       st.pos += kDottedPrefix.size() + 1;
     } else {

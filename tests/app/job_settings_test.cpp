@@ -1,6 +1,7 @@
 // The printer application's side of the settings: IPP job attributes to the
 // filters' record, the drivers named after the model profiles, and the label
 // stock as PWG media names that come out at the filters' sizes.
+#include <climits>
 #include <set>
 #include <string>
 
@@ -100,8 +101,8 @@ pappl_pr_options_t job_options(int copies)
 
 TEST(AppSettings, TheRecordHoldsTheJobAndTheFiltersDefaultsElsewhere)
 {
-  EXPECT_EQ(job_label_doc(job_options(0), "image/pwg-raster").copies, 1);
-  const LabelDoc doc = job_label_doc(job_options(3), "image/pwg-raster");
+  EXPECT_EQ(job_label_doc(job_options(0), "image/pwg-raster", kProfile203, {}).copies, 1);
+  const LabelDoc doc = job_label_doc(job_options(3), "image/pwg-raster", kProfile203, {});
   EXPECT_EQ(doc.pageWidth, 57);
   EXPECT_EQ(doc.pageHeight, 32);
   EXPECT_EQ(doc.darkness, 21);
@@ -111,6 +112,62 @@ TEST(AppSettings, TheRecordHoldsTheJobAndTheFiltersDefaultsElsewhere)
   EXPECT_EQ(doc.dottedLine, 0);
   EXPECT_EQ(doc.originX, 0);
   EXPECT_EQ(doc.originY, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Media handling: what the end-to-end labels don't reach
+
+TEST(AppMedia, LengthsAreDotsToTheNearestAndTearOffsetsHeldToTheTildeRange)
+{
+  const struct {
+    int hundredths;
+    const ModelProfile* model;
+    int16_t dots, rows;
+  } cases[] = {
+      {0, &kProfile203, 0, kTearOffsetPrinterDefault},  // 0 leaves the printer's own
+      {500, &kProfile203, 40, 40},     {500, &kProfile600, 118, 118},   {-100, &kProfile300, -12, -12},
+      {6, &kProfile203, 0, 0},         // 0.48 dots: ~TA000, not none
+      {1520, &kProfile203, 122, 120},  {-100000, &kProfile600, -23600, -120},
+      {INT32_MAX, &kProfile300, INT16_MAX, 120}, {INT32_MIN, &kProfile300, INT16_MIN, -120},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.hundredths) + " at " + std::to_string(c.model->dpi) + " dpi");
+    EXPECT_EQ(hundredths_to_dots(c.hundredths, *c.model), c.dots);
+    EXPECT_EQ(tear_offset_rows(c.hundredths, *c.model), c.rows);
+  }
+  // The range the driver declares is the whole ~TA range.
+  for (const ModelProfile* model : kModels)
+    EXPECT_EQ(tear_offset_rows(dots_to_hundredths(kMaxTearOffset, *model), *model), 120) << model->dpi;
+  // Printers made before label modes and tracking: the labels they printed.
+  EXPECT_EQ(print_mode_letter(0), 'T');
+  EXPECT_EQ(tracking_letter(0), 0);
+}
+
+// Values as PAPPL renders them; one that does not read leaves the setting.
+TEST(AppMedia, VendorValuesReadOrLeaveTheSetting)
+{
+  // Each case starts from a tear offset of 77, media type T and the dotted
+  // line on, and must end with the three values given.
+  const struct {
+    const char *name, *value;
+    int tearOffset;
+    char mediaType;
+    int16_t dottedLine;
+  } cases[] = {
+      {kTearOffsetAttr, "-1016", -1016, 'T', 1},      {kTearOffsetAttr, "5x", 77, 'T', 1},
+      {kTearOffsetAttr, "", 77, 'T', 1},              {kTearOffsetAttr, "99999999999", 77, 'T', 1},
+      {kMediaTypeAttr, "printer-default", 77, 0, 1},  {kMediaTypeAttr, "DirectThermal", 77, 'T', 1},
+      {kDottedLineAttr, "false", 77, 'T', 0},         {kDottedLineAttr, "on", 77, 'T', 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + "=" + c.value);
+    PrinterLabelSettings settings;
+    settings.tearOffset = 77, settings.mediaType = 'T', settings.dottedLine = 1;
+    apply_vendor_value(settings, c.name, c.value);
+    EXPECT_EQ(settings.tearOffset, c.tearOffset);
+    EXPECT_EQ(settings.mediaType, c.mediaType);
+    EXPECT_EQ(settings.dottedLine, c.dottedLine);
+  }
 }
 
 TEST(AppModels, EveryProfileHasADriverThatLeadsBackToIt)
@@ -144,9 +201,10 @@ TEST(AppModels, EveryNamedSizeComesOutAtTheFiltersSize)
     names.insert(name);
   }
   EXPECT_EQ(names.size(), g_page_list.size());
-  EXPECT_EQ(pwg_media_name({"4.00x6.00in", 102, 152}), "oe_4x6-label_4x6in");
+  EXPECT_EQ(pwg_media_name({"4.00x6.00in", 102, 152}), "na_index-4x6_4x6in");
   EXPECT_EQ(pwg_media_name({"2.25x1.25in", 57, 32}), "oe_2.25x1.25-label_2.25x1.25in");
-  EXPECT_EQ(pwg_media_name({"100mmx150mm", 100, 150}), "om_100x150-label_100x150mm");
+  EXPECT_EQ(pwg_media_name({"100mmx150mm", 100, 150}), "om_small-photo_100x150mm");
+  EXPECT_EQ(pwg_media_name({"4.00x6.50in", 102, 165}), "oe_4x6.5-label_4x6.5in");
   for (const char* bad : {"Letter", "4x6", "4.00x6.00cm", "4.00x6.00inches", "0x6.00in"})
     EXPECT_EQ(pwg_media_name({bad, 1, 1}), "") << bad;
 }

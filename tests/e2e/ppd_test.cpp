@@ -5,41 +5,30 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include <cups/ppd.h>
 #include <gtest/gtest.h>
 
-#include "common/profile.h"
 #include "settings/settings.h"
+#include "support.h"
 
 // The PPD API is deprecated in Debian's libcups but is what a PPD is read with.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace {
 
-struct Model {
-  const char* name;
-  const char* ppd;
-  int number;
-};
-constexpr Model k300{"300dpi", PPD_300, 300};
-constexpr Model k203{"203dpi", PPD_203, 203};
-constexpr Model k600{"600dpi", PPD_600, 600};
-void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
-
 struct PpdCloser {
   void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
 };
 using PpdOwner = std::unique_ptr<ppd_file_t, PpdCloser>;
 
-class Ppd : public ::testing::TestWithParam<Model> {
+class Ppd : public ::testing::TestWithParam<TestModel> {
 protected:
   void SetUp() override
   {
-    ppd.reset(ppdOpenFile(GetParam().ppd));
+    ppd.reset(ppdOpenFile(GetParam().ppd.c_str()));
     ASSERT_TRUE(ppd) << GetParam().ppd;
   }
   PpdOwner ppd;
@@ -72,14 +61,14 @@ TEST_P(Ppd, SizesAreTheFilterTableEdgeToEdge)
 // would be ignored by CUPS next to these.
 TEST_P(Ppd, NamesItsFiltersAndModel)
 {
-  EXPECT_EQ(ppd->model_number, GetParam().number);
+  EXPECT_EQ(ppd->model_number, GetParam().dpi);
   std::vector<std::string> lines;
   for (const ppd_attr_t* attr = ppdFindAttr(ppd.get(), "cupsFilter2", nullptr); attr;
        attr = ppdFindNextAttr(ppd.get(), "cupsFilter2", nullptr))
     lines.emplace_back(attr->value ? attr->value : "");
   const std::vector<std::string> expected{
       "application/vnd.cups-command application/vnd.zebra-zpl 0 zplcommand",
-      "application/vnd.cups-raster application/vnd.zebra-zpl 50 zplfilter-" + std::to_string(GetParam().number),
+      "application/vnd.cups-raster application/vnd.zebra-zpl 50 " + GetParam().installed,
       "application/vnd.zebra-zpl application/vnd.zebra-zpl 0 zplpass"};
   EXPECT_EQ(lines, expected);
   EXPECT_EQ(ppdFindAttr(ppd.get(), "cupsFilter", nullptr), nullptr);
@@ -96,14 +85,14 @@ TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
   for (int i = 0; i < darkness->num_choices; ++i)
     EXPECT_EQ(std::string(darkness->choices[i].choice), std::to_string(i));
 
+  // Print speeds of 2 to 12 in/s, the rates the printer application maps to.
   const ppd_option_t* speed = ppdFindOption(ppd.get(), "PrintSpeed");
   ASSERT_NE(speed, nullptr);
-  for (int i = 0; i < speed->num_choices; ++i) {
-    const std::string value = speed->choices[i].choice;
-    const std::string text = speed->choices[i].text;
-    EXPECT_EQ(std::atoi(value.c_str()) % 10, 0) << value;
-    EXPECT_EQ(text, std::to_string(std::atoi(value.c_str()) / 10) + " in/s");
-  }
+  std::vector<std::string> speeds;
+  for (int i = 0; i < speed->num_choices; ++i)
+    speeds.push_back(std::string(speed->choices[i].choice) + " " + speed->choices[i].text);
+  EXPECT_EQ(speeds, (std::vector<std::string>{"20 2 in/s", "30 3 in/s", "40 4 in/s", "50 5 in/s", "60 6 in/s",
+                                              "80 8 in/s", "100 10 in/s", "120 12 in/s"}));
 
   // The offsets are printer dots, -120 to 120 in steps of 10, 0 by default.
   for (const char* name : {"Horizontal", "Vertical"}) {
@@ -117,9 +106,7 @@ TEST_P(Ppd, ChoicesAreWhatTheFilterReads)
   }
 
   // A dotted line is offered only where the model sends its header.
-  const ModelProfile* model = find_model(GetParam().number);
-  ASSERT_NE(model, nullptr);
-  EXPECT_EQ(ppdFindOption(ppd.get(), "DottedLine") != nullptr, model->dottedLineHeader);
+  EXPECT_EQ(ppdFindOption(ppd.get(), "DottedLine") != nullptr, GetParam().header);
 }
 
 // Options that only choose how grey and shapes become dots: CenterOfPixel
@@ -170,12 +157,47 @@ TEST_P(Ppd, MaintenanceCommandsAndThePausedReason)
   EXPECT_STRNE(reason->text, "");
 }
 
+// The media options offer exactly the filter's choices, its default first
+// and marked; each choice, and each TearOffset, means to the filter what
+// its name says. A choice renamed on one side would print the default.
+TEST_P(Ppd, MediaOptionsAreTheFiltersChoices)
+{
+  for (const MediaOption* table : {&kPrintModeOption, &kMediaTrackingOption, &kMediaTypeOption}) {
+    const std::string name(table->name);
+    SCOPED_TRACE(name);
+    const ppd_option_t* option = ppdFindOption(ppd.get(), name.c_str());
+    ASSERT_NE(option, nullptr);
+    EXPECT_EQ(option->ui, PPD_UI_PICKONE);
+    ASSERT_EQ(static_cast<size_t>(option->num_choices), table->count);
+    for (int i = 0; i < option->num_choices; ++i) {
+      EXPECT_EQ(option->choices[i].choice, table->choices[i].name);
+      char letter = '?';
+      EXPECT_TRUE(parse_media_choice(*table, option->choices[i].choice, &letter));
+      EXPECT_EQ(letter, table->choices[i].letter);
+    }
+    EXPECT_EQ(option->defchoice, table->choices[0].name);
+  }
+
+  const ppd_option_t* tear = ppdFindOption(ppd.get(), "TearOffset");
+  ASSERT_NE(tear, nullptr);
+  ASSERT_EQ(tear->num_choices, 26);
+  EXPECT_STREQ(tear->defchoice, "PrinterDefault");
+  int16_t rows = 0;
+  EXPECT_TRUE(parse_tear_offset(tear->choices[0].choice, &rows));
+  EXPECT_EQ(rows, kTearOffsetPrinterDefault);
+  for (int i = 1; i < tear->num_choices; ++i) {
+    EXPECT_TRUE(parse_tear_offset(tear->choices[i].choice, &rows)) << tear->choices[i].choice;
+    EXPECT_EQ(rows, 10 * (i - 1) - 120);
+  }
+}
+
 TEST_P(Ppd, FilterTakesItsDefaults)
 {
-  LabelDoc doc;
-  std::memset(&doc, 0, sizeof doc);
+  // The media fields start away from their defaults: the PPD must set them.
+  LabelDoc doc{};
+  doc.printMode = 'C', doc.mediaTracking = 'N', doc.mediaType = 'D', doc.tearOffset = 50;
   doc.statusQuery = StatusQuery::kOff;
-  ASSERT_EQ(setenv("PPD", GetParam().ppd, 1), 0);
+  ASSERT_EQ(setenv("PPD", GetParam().ppd.c_str(), 1), 0);
   set_pstops_with_ppd(&doc);
   unsetenv("PPD");
   EXPECT_EQ(doc.pageWidth, 102);
@@ -187,9 +209,12 @@ TEST_P(Ppd, FilterTakesItsDefaults)
   EXPECT_EQ(doc.vertical, 0);
   EXPECT_EQ(doc.halftone, Halftone::kAuto);
   EXPECT_EQ(doc.statusQuery, StatusQuery::kAuto);
+  EXPECT_EQ(doc.printMode, 'T');
+  EXPECT_EQ(doc.mediaTracking, 0);
+  EXPECT_EQ(doc.mediaType, 0);
+  EXPECT_EQ(doc.tearOffset, kTearOffsetPrinterDefault);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, Ppd, ::testing::Values(k300, k203, k600),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryModel, Ppd, ::testing::ValuesIn(test_models()), ParamName());
 
 }  // namespace

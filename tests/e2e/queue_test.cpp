@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <ostream>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -13,33 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "cups_env.h"
-#include "zpl_samples.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Model {
-  const char* name;
-  const char* ppd;
-  const char* filter;
-  int dpi;
-  bool header;
-  int widthDots, lengthDots;  // 4.00x6.00in, 102 x 152 mm, as each model counts
-};
-constexpr Model k300{"300dpi", PPD_300, FILTER_300, 300, true, 1203, 1793};
-constexpr Model k203{"203dpi", PPD_203, FILTER_203, 203, false, 816, 1216};
-constexpr Model k600{"600dpi", PPD_600, FILTER_600, 600, false, 2407, 3587};
-
-void PrintTo(const Model& model, std::ostream* out) { *out << model.name; }
-
-// The job number of an lp answer ("request id is labels-300dpi-1 (1 file(s))"),
-// or "" when it holds none.
-std::string job_id(const std::string& lpOutput, const std::string& queue)
-{
-  const size_t start = lpOutput.find(queue + "-");
-  return start == std::string::npos ? "" : lpOutput.substr(start, lpOutput.find(' ', start) - start);
-}
 
 // The scheduler's page log, for failure messages.
 std::string page_log(const PrivateCupsd& daemon)
@@ -115,8 +91,7 @@ bool wait_for_output(const PrivateCupsd& daemon, const std::string& queue, const
     std::error_code ec;
     if (fs::file_size(path, ec) > 0 && !ec)
       return true;
-    const ProcessResult done = run_tool("lpstat", {"-h", daemon.server, "-W", "completed", "-o", queue}, daemon.root);
-    if (done.out.find(jobId + " ") != std::string::npos) {
+    if (job_completed(daemon, queue, jobId)) {
       ADD_FAILURE() << "job " << jobId << " ended without output\n" << cupsd_log_tail(daemon);
       return false;
     }
@@ -126,77 +101,44 @@ bool wait_for_output(const PrivateCupsd& daemon, const std::string& queue, const
   return false;
 }
 
-class Queue : public ::testing::TestWithParam<Model> {
+class Queue : public ::testing::TestWithParam<TestModel> {
 protected:
   void SetUp() override
   {
     if (geteuid() != 0)
       GTEST_SKIP() << "a private cupsd runs its filters as lp only when started as root";
-    root = make_temp_dir();
-    ASSERT_TRUE(make_public_dir(root));
-    serverBin = make_server_bin(root, test_filters());
-    ASSERT_FALSE(serverBin.empty());
-    // Our MIME rules from the source tree, as an install puts them beside CUPS's.
-    dataDir = make_data_dir(root, MIME_SOURCE_DIR);
-    ASSERT_FALSE(dataDir.empty());
-  }
-  void TearDown() override
-  {
-    stop_cupsd(daemon);
-    if (!root.empty())
-      remove_tree(root);
+    ASSERT_TRUE(make_public_dir(root.path));
   }
 
-  // Starts the scheduler and adds a queue for the model that writes to
-  // output. False after reporting a failure.
-  bool add_queue(const std::string& queue, const std::string& output)
+  // Starts the scheduler with our filters and MIME rules from the source
+  // tree, as an install puts them beside CUPS's, and adds a queue for the
+  // model that writes to root/out/<queue>.zpl. Returns that file's path, or
+  // "" after reporting a failure.
+  std::string add_model_queue(const std::string& queue)
   {
-    if (!start_cupsd(daemon, root, serverBin, dataDir))
-      return false;
-    const ProcessResult result = run_tool(
-        "lpadmin", {"-h", daemon.server, "-p", queue, "-E", "-v", "file://" + output, "-P", GetParam().ppd}, root);
-    EXPECT_EQ(result.status, 0) << result.err;
-    return result.status == 0;
+    const std::string output = root.path + "/out/" + queue + ".zpl";
+    const bool ok = start_cupsd(daemon, root.path, make_server_bin(root.path, test_filters()),
+                                make_data_dir(root.path, build_paths().mimeSourceDir)) &&
+                    add_queue(daemon, queue, GetParam().ppd, output);
+    return ok ? output : "";
   }
 
-  // Sends a file with lp; returns the job's id, or "" after reporting a failure.
-  std::string submit(const std::string& queue, const std::string& file, const std::vector<std::string>& options = {})
-  {
-    std::vector<std::string> args{"-h", daemon.server, "-d", queue};
-    args.insert(args.end(), options.begin(), options.end());
-    args.push_back(file);
-    const ProcessResult result = run_tool("lp", args, root);
-    EXPECT_EQ(result.status, 0) << result.err;
-    const std::string id = job_id(result.out, queue);
-    EXPECT_FALSE(id.empty()) << result.out;
-    return id;
-  }
-
-  // Prints a file and waits until the job is done; returns its id, or ""
-  // after reporting a failure.
-  std::string print(const std::string& queue, const std::string& file, const std::vector<std::string>& options = {})
-  {
-    const std::string id = submit(queue, file, options);
-    return !id.empty() && wait_for_job(daemon, queue, id) ? id : "";
-  }
-
-  std::string root, serverBin, dataDir;
-  PrivateCupsd daemon;
+  TempDir root;
+  PrivateCupsd daemon;  // stopped before the folder goes
 };
 
 TEST_P(Queue, JobWithOptionsBecomesLabels)
 {
-  const Model& model = GetParam();
-  const std::string queue = std::string("labels-") + model.name;
-  const std::string output = root + "/out/" + queue + ".zpl";
-  ASSERT_TRUE(add_queue(queue, output));
+  const TestModel& model = GetParam();
+  const std::string queue = "labels-" + model.name;
+  const std::string output = add_model_queue(queue);
+  ASSERT_FALSE(output.empty());
   const std::string jobId =
-      print(queue, SAMPLE_PDF, {"-o", "Darkness=20", "-o", "PageSize=4.00x6.00in", "-n", "2"});
+      print_job(daemon, queue, build_paths().samplePdf, {"-o", "Darkness=20", "-o", "PageSize=4.00x6.00in", "-n", "2"});
   ASSERT_FALSE(jobId.empty());
 
   std::vector<DecodedLabel> labels;
-  std::string error;
-  ASSERT_TRUE(decode_labels(read_file(output), labels, error)) << error;
+  ASSERT_TRUE(decode_labels(read_file(output), labels));
   // Two pages, each a label printed twice: the copies reach the printer as
   // its own print quantity, not as repeated graphics.
   ASSERT_EQ(labels.size(), 2u);
@@ -206,8 +148,8 @@ TEST_P(Queue, JobWithOptionsBecomesLabels)
     EXPECT_EQ(labels[i].hasHeader, model.header);
     EXPECT_EQ(labels[i].darkness, 20);
     EXPECT_NE(labels[i].setup.find("~SD20\r\n"), std::string::npos);
-    EXPECT_EQ(labels[i].width, model.widthDots);
-    EXPECT_EQ(labels[i].length, model.lengthDots);
+    EXPECT_EQ(labels[i].width, dots(model, 102));
+    EXPECT_EQ(labels[i].length, dots(model, 152));
     EXPECT_EQ(labels[i].speed, 4);
     EXPECT_EQ(labels[i].copies, 2);
     EXPECT_EQ(labels[i].rowBytes, rowBytes);
@@ -224,43 +166,42 @@ TEST_P(Queue, JobWithOptionsBecomesLabels)
 // become our labels, a text that merely mentions ZPL commands included.
 TEST_P(Queue, ZplFilesPassUnchanged)
 {
-  const Model& model = GetParam();
-  const std::string queue = std::string("zpl-") + model.name;
-  const std::string output = root + "/out/" + queue + ".zpl";
-  ASSERT_TRUE(add_queue(queue, output));
-  const std::string jobs = root + "/jobs";
+  const TestModel& model = GetParam();
+  const std::string queue = "zpl-" + model.name;
+  const std::string output = add_model_queue(queue);
+  ASSERT_FALSE(output.empty());
+  const std::string jobs = root.path + "/jobs";
   ASSERT_TRUE(make_public_dir(jobs));
-  const std::string zpl = labels_from_filter(model.filter, {noise_page(300, 200, 1), noise_page(240, 120, 2)}, jobs);
+  const std::string zpl = filter_labels(model.filter, {noise_page(300, 200, 1), noise_page(240, 120, 2)});
   ASSERT_FALSE(zpl.empty());
 
   // Known by its name, then by its content alone.
   ASSERT_TRUE(write_file(jobs + "/label.zpl", zpl));
   ASSERT_TRUE(write_file(jobs + "/label", zpl));
-  std::string jobId = print(queue, jobs + "/label.zpl");
+  std::string jobId = print_job(daemon, queue, jobs + "/label.zpl");
   ASSERT_FALSE(jobId.empty());
   EXPECT_TRUE(read_file(output) == zpl) << "the device got other bytes than the file";
   EXPECT_EQ(logged_pages(daemon, queue, jobId), 2) << page_log(daemon);
   EXPECT_EQ(job_errors(daemon, jobId), "");
 
-  jobId = print(queue, jobs + "/label", {"-n", "2"});
+  jobId = print_job(daemon, queue, jobs + "/label", {"-n", "2"});
   ASSERT_FALSE(jobId.empty());
   EXPECT_TRUE(read_file(output) == zpl + zpl) << "two copies are not the file twice";
   EXPECT_EQ(logged_pages(daemon, queue, jobId), 4) << page_log(daemon);
 
   ASSERT_TRUE(write_file(jobs + "/notes.txt", "Start every label with ^XA and end it with ^XZ.\n"));
-  jobId = print(queue, jobs + "/notes.txt");
+  jobId = print_job(daemon, queue, jobs + "/notes.txt");
   ASSERT_FALSE(jobId.empty());
   std::vector<DecodedLabel> labels;
-  std::string error;
-  ASSERT_TRUE(decode_labels(read_file(output), labels, error)) << error;
+  ASSERT_TRUE(decode_labels(read_file(output), labels));
   ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].width, model.widthDots);
+  EXPECT_EQ(labels[0].width, dots(model, 102));
   EXPECT_EQ(logged_pages(daemon, queue, jobId), 1) << page_log(daemon);
 
   // A PDF under a ZPL name stops with zplpass's error, and the printer
   // gets nothing of it.
-  ASSERT_TRUE(write_file(jobs + "/misnamed.zpl", read_file(SAMPLE_PDF)));
-  jobId = submit(queue, jobs + "/misnamed.zpl");
+  ASSERT_TRUE(write_file(jobs + "/misnamed.zpl", read_file(build_paths().samplePdf)));
+  jobId = submit_job(daemon, queue, jobs + "/misnamed.zpl");
   ASSERT_FALSE(jobId.empty());
   std::string errors;
   for (int i = 0; i < 600 && errors.empty(); ++i) {
@@ -271,8 +212,7 @@ TEST_P(Queue, ZplFilesPassUnchanged)
   EXPECT_EQ(read_file(output), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, Queue, ::testing::Values(k300, k203, k600),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryModel, Queue, ::testing::ValuesIn(test_models()), ParamName());
 
 class CancelledQueueJob : public Queue {};
 
@@ -281,22 +221,22 @@ class CancelledQueueJob : public Queue {};
 // inside a graphic that the printer would hold open for the next job.
 TEST_P(CancelledQueueJob, DeviceGetsWholeLabelsOnly)
 {
-  const Model& model = GetParam();
+  const TestModel& model = GetParam();
   constexpr int kPages = 300;
-  const std::string queue = std::string("cancel-") + model.name;
-  const std::string output = root + "/out/" + queue + ".zpl";
-  const std::string document = root + "/long.ps";
+  const std::string queue = "cancel-" + model.name;
+  const std::string document = root.file("long.ps");
   ASSERT_TRUE(write_file(document, long_postscript(kPages)));
-  ASSERT_TRUE(add_queue(queue, output));
-  const std::string jobId = submit(queue, document);
+  const std::string output = add_model_queue(queue);
+  ASSERT_FALSE(output.empty());
+  const std::string jobId = submit_job(daemon, queue, document);
   ASSERT_FALSE(jobId.empty());
 
   ASSERT_TRUE(wait_for_output(daemon, queue, jobId, output));
-  const ProcessResult result = run_tool("cancel", {"-h", daemon.server, jobId}, root);
+  const ProcessResult result = run_tool("cancel", {"-h", daemon.server, jobId}, root.path);
   ASSERT_EQ(result.status, 0) << result.err;
   ASSERT_TRUE(wait_for_job(daemon, queue, jobId));
   // The job shows cancelled at once; the filter finishes its label after.
-  const std::string filter = serverBin + "/filter/zplfilter-" + std::to_string(model.dpi);
+  const std::string filter = root.path + "/serverbin/filter/" + model.installed;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
   while (program_running(filter) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -304,77 +244,48 @@ TEST_P(CancelledQueueJob, DeviceGetsWholeLabelsOnly)
 
   const std::string zpl = read_file(output);
   std::vector<DecodedLabel> labels;
-  std::string error;
-  EXPECT_TRUE(decode_labels(zpl, labels, error)) << error << " (" << zpl.size() << " bytes)";
+  EXPECT_TRUE(decode_labels(zpl, labels)) << " (" << zpl.size() << " bytes)";
   EXPECT_LT(labels.size(), static_cast<size_t>(kPages)) << "the job ended before the cancel";
   // The filter ends as after any job: status 0 and no error for CUPS to show.
-  EXPECT_NE(read_file(root + "/log/error_log").find("(" + filter + ") exited with no errors."), std::string::npos)
+  EXPECT_NE(read_file(root.path + "/log/error_log").find("(" + filter + ") exited with no errors."), std::string::npos)
       << cupsd_log_tail(daemon);
   EXPECT_EQ(job_errors(daemon, jobId), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(OneModel, CancelledQueueJob, ::testing::Values(k300),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(OneModel, CancelledQueueJob, ::testing::Values(test_model(300)), ParamName());
 
 // cmake --install into a staging folder: the filters land in CUPS's filter
 // folder, the MIME files in its data folder and the PPDs where the driver
-// list finds them, so an administrator can pick any model by name, and a
-// ZPL file prints through what was installed.
+// list finds them, so an administrator can pick any model by name, print
+// with it, and a ZPL file passes through what was installed.
 TEST(Install, DriverListShowsEveryModel)
 {
   if (geteuid() != 0)
     GTEST_SKIP() << "a private cupsd runs its filters as lp only when started as root";
-  const TempRoot temp{make_temp_dir()};
-  const std::string& root = temp.path;
-  ASSERT_TRUE(make_public_dir(root));
-  const std::string stage = root + "/stage";
-  ProcessResult result = run_program(CMAKE_COMMAND, {CMAKE_COMMAND, "--install", BINARY_DIR}, root, {},
-                                     {"DESTDIR=" + stage});
-  ASSERT_EQ(result.status, 0) << result.out << result.err;
-  for (const FilterProgram& program : test_filters())
-    ASSERT_TRUE(fs::exists(stage + FILTER_DIR "/" + program.name)) << program.name;
-  const std::string mimeDir = stage + MIME_DIR;
+  const TempDir root;
+  ASSERT_TRUE(make_public_dir(root.path));
+  const BuildPaths& paths = build_paths();
+  const std::string stage = stage_install(root.path);
+  ASSERT_FALSE(stage.empty());
+  FilterPrograms programs = test_filters();
+  for (FilterProgram& program : programs) {
+    ASSERT_TRUE(fs::exists(stage + paths.filterDir + "/" + program.name)) << program.name;
+    // The pass-through as installed; the filters as the tests build them.
+    if (program.name == "zplpass")
+      program.path = stage + paths.filterDir + "/zplpass";
+  }
+  const std::string mimeDir = stage + paths.mimeDir;
   EXPECT_TRUE(fs::exists(mimeDir + "/zplfilter.types"));
   EXPECT_TRUE(fs::exists(mimeDir + "/zplfilter.convs"));
   // Added beside CUPS's own files, never in their place.
   EXPECT_FALSE(fs::exists(mimeDir + "/mime.types"));
   EXPECT_FALSE(fs::exists(mimeDir + "/mime.convs"));
-  const std::string ppdDir = stage + PPD_INSTALL_DIR;
-  for (const Model& model : {k300, k203, k600})
-    ASSERT_TRUE(fs::exists(ppdDir + "/zplfilter-" + std::to_string(model.dpi) + ".ppd")) << model.name;
+  const std::string ppdDir = stage + ppd_install_dir(paths.installPrefix);
 
-  {
-    PrivateCupsd daemon;
-    // The pass-through as installed; the filters as the tests build them.
-    FilterPrograms programs = test_filters();
-    for (FilterProgram& program : programs)
-      if (program.name == "zplpass")
-        program.path = stage + FILTER_DIR "/zplpass";
-    const std::string serverBin = make_server_bin(root, programs);
-    const std::string dataDir = make_data_dir(root, mimeDir, ppdDir);
-    ASSERT_FALSE(serverBin.empty() || dataDir.empty());
-    ASSERT_TRUE(start_cupsd(daemon, root, serverBin, dataDir));
-    result = run_tool("lpinfo", {"-h", daemon.server, "-m"}, root);
-    ASSERT_EQ(result.status, 0) << result.err;
-    for (const char* dpi : {"300", "203", "600"})
-      EXPECT_NE(result.out.find(std::string("zplfilter/zplfilter-") + dpi + ".ppd Generic ZPL Label Printer " + dpi +
-                                "dpi, zplfilter"),
-                std::string::npos)
-          << result.out;
-    // Adding a queue by the listed name, as lpadmin -m or the web page does.
-    const std::string output = root + "/out/by-name.zpl";
-    result = run_tool("lpadmin", {"-h", daemon.server, "-p", "by-name", "-E", "-v", "file://" + output, "-m",
-                                  "zplfilter/zplfilter-203.ppd"},
-                      root);
-    ASSERT_EQ(result.status, 0) << result.err;
-    const std::string zpl = "^XA^FO20,20^A0N,40,40^FDInstalled^FS^XZ\r\n";
-    ASSERT_TRUE(write_file(root + "/installed.zpl", zpl));
-    result = run_tool("lp", {"-h", daemon.server, "-d", "by-name", root + "/installed.zpl"}, root);
-    ASSERT_EQ(result.status, 0) << result.err;
-    const std::string jobId = job_id(result.out, "by-name");
-    ASSERT_TRUE(wait_for_job(daemon, "by-name", jobId));
-    EXPECT_EQ(read_file(output), zpl);
-  }
+  PrivateCupsd daemon;
+  ASSERT_TRUE(start_cupsd(daemon, root.path, make_server_bin(root.path, programs),
+                          make_data_dir(root.path, mimeDir, ppdDir)));
+  expect_installed_driver(daemon, root.path, "zplfilter/");
 }
 
 }  // namespace

@@ -11,8 +11,6 @@
 #include <sstream>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "cups_env.h"
 #include "virtual_printer.h"
 
@@ -45,30 +43,28 @@ const Reasons kOurReasons{"media-empty-error", "marker-supply-empty-error", "cov
 
 constexpr char kQuery[] = "~HQES\r\n";
 
+// A maintenance command of CUPS's web page and what the printer must get.
+struct CommandCase {
+  const char* command;
+  const char* sent;
+};
+const CommandCase kCommandCases[] = {
+    {"PrintSelfTestPage", "~WC\r\n"}, {"zplfilter.Calibrate", "~JC\r\n"}, {"ReportStatus", kQuery}};
+
 class PrinterStatus : public ::testing::Test {
 protected:
   void SetUp() override
   {
     if (geteuid() != 0)
       GTEST_SKIP() << "a private cupsd runs its filters as lp only when started as root";
-    root = make_temp_dir();
+    root = dir.path;
     ASSERT_TRUE(make_public_dir(root));
-    const std::string serverBin = make_server_bin(root, test_filters());
-    const std::string dataDir = make_data_dir(root, MIME_SOURCE_DIR);
-    ASSERT_FALSE(serverBin.empty() || dataDir.empty());
-    ASSERT_TRUE(start_printer(printer, root + "/printer"));
-    ASSERT_TRUE(start_cupsd(daemon, root, serverBin, dataDir));
-    const std::string uri = "socket://127.0.0.1:" + std::to_string(printer.port) + "/?snmp=false";
-    const ProcessResult made = run_tool("lpadmin", {"-h", daemon.server, "-p", kQueue, "-E", "-v", uri, "-P", PPD_203}, root);
-    ASSERT_EQ(made.status, 0) << made.err;
+    ASSERT_TRUE(start_virtual_printer(printer, root + "/printer"));
+    ASSERT_TRUE(start_cupsd(daemon, root, make_server_bin(root, test_filters()),
+                            make_data_dir(root, build_paths().mimeSourceDir)));
+    ASSERT_TRUE(add_queue(daemon, kQueue, test_model(203).ppd, virtual_printer_uri(printer)));
     raster = root + "/label.ras";
     ASSERT_TRUE(write_raster(raster, {noise_page(203, 120, 7)}));
-  }
-  void TearDown() override
-  {
-    stop_cupsd(daemon);
-    if (!root.empty())
-      remove_tree(root);
   }
 
   // Prints a file with the options and waits until it is done and the
@@ -77,9 +73,11 @@ protected:
   double print(const std::string& file, const std::vector<std::string>& options = {})
   {
     const size_t kept = kept_files(printer).size();
+    std::vector<std::string> lpArgs;
+    for (const std::string& option : options)
+      lpArgs.insert(lpArgs.end(), {"-o", option});
     const auto start = std::chrono::steady_clock::now();
-    const std::string jobId = print_file(daemon, kQueue, file, options);
-    if (jobId.empty() || !wait_for_job(daemon, kQueue, jobId))
+    if (print_job(daemon, kQueue, file, lpArgs).empty())
       return -1;
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     return wait_for_kept(printer, kept) ? took.count() : -1;
@@ -88,29 +86,16 @@ protected:
   // The filters' reasons lpstat shows for the queue ("Alerts: ...").
   Reasons reasons()
   {
-    const ProcessResult result = run_tool("lpstat", {"-h", daemon.server, "-l", "-p", kQueue}, root);
+    const std::string out = run_tool("lpstat", {"-h", daemon.server, "-l", "-p", kQueue}, root).out;
+    const std::string kAlerts = "Alerts:";
+    const size_t at = out.find(kAlerts);
+    const size_t from = at == std::string::npos ? out.size() : at + kAlerts.size();
     Reasons ours;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-      std::istringstream words(line);
-      std::string word;
-      if (!(words >> word) || word != "Alerts:")
-        continue;
-      while (words >> word)
-        if (kOurReasons.count(word))
-          ours.insert(word);
-    }
+    std::istringstream words(out.substr(from, out.find('\n', from) - from));
+    for (std::string word; words >> word;)
+      if (kOurReasons.count(word))
+        ours.insert(word);
     return ours;
-  }
-
-  // What the printer kept of the last job: its files, concatenated.
-  std::string last_job_bytes(size_t filesBefore)
-  {
-    const std::vector<std::string> files = kept_files(printer);
-    std::string bytes;
-    for (size_t i = filesBefore; i < files.size(); ++i)
-      bytes += read_file(printer.folder + "/" + files[i]);
-    return bytes;
   }
 
   // Writes a command file and returns its path.
@@ -122,6 +107,7 @@ protected:
   }
 
   static constexpr char kQueue[] = "labels";
+  TempDir dir;
   std::string root, raster;
   VirtualPrinter printer;
   PrivateCupsd daemon;
@@ -139,11 +125,10 @@ TEST_F(PrinterStatus, EachConditionReachesLpstatAndClearsAgain)
     ASSERT_GE(print(raster), 0.0) << printer_log(printer);
     EXPECT_EQ(reasons(), c.reasons) << cupsd_log_tail(daemon);
     // The labels still go out, after the query and nothing else.
-    const std::string bytes = last_job_bytes(before);
+    const std::string bytes = kept_bytes(printer, before);
     ASSERT_EQ(bytes.rfind(kQuery, 0), 0u) << bytes.substr(0, 40);
     std::vector<DecodedLabel> labels;
-    std::string error;
-    EXPECT_TRUE(decode_labels(bytes.substr(sizeof kQuery - 1), labels, error)) << error;
+    EXPECT_TRUE(decode_labels(bytes.substr(sizeof kQuery - 1), labels));
     EXPECT_EQ(labels.size(), 1u);
   }
 }
@@ -162,11 +147,11 @@ TEST_F(PrinterStatus, SilentOrGarbledPrinterCostsLittleAndChangesNothing)
   size_t before = kept_files(printer).size();
   const double off = print(raster, {"StatusQuery=Off"});
   ASSERT_GE(off, 0.0);
-  EXPECT_EQ(last_job_bytes(before).rfind(kQuery, 0), std::string::npos) << "StatusQuery=Off still asked";
+  EXPECT_EQ(kept_bytes(printer, before).rfind(kQuery, 0), std::string::npos) << "StatusQuery=Off still asked";
   before = kept_files(printer).size();
   const double asked = print(raster);
   ASSERT_GE(asked, 0.0);
-  EXPECT_EQ(last_job_bytes(before).rfind(kQuery, 0), 0u) << "the query did not go out";
+  EXPECT_EQ(kept_bytes(printer, before).rfind(kQuery, 0), 0u) << "the query did not go out";
   EXPECT_LT(asked - off, 3.0) << "with the query " << asked << " s, without " << off << " s";
   EXPECT_EQ(reasons(), Reasons{"media-empty-error"});
 
@@ -181,24 +166,18 @@ TEST_F(PrinterStatus, SilentOrGarbledPrinterCostsLittleAndChangesNothing)
 // with an unknown command stops with an ERROR line before anything is sent.
 TEST_F(PrinterStatus, CommandFilesReachThePrinter)
 {
-  struct CommandCase {
-    const char* command;
-    const char* sent;
-  };
-  for (const CommandCase& c : {CommandCase{"PrintSelfTestPage", "~WC\r\n"}, CommandCase{"zplfilter.Calibrate", "~JC\r\n"},
-                               CommandCase{"ReportStatus", kQuery}}) {
+  for (const CommandCase& c : kCommandCases) {
     SCOPED_TRACE(c.command);
     ASSERT_TRUE(set_printer_state(printer, {"paper-jam"}));
     const size_t before = kept_files(printer).size();
     ASSERT_GE(print(command_file(c.command, std::string(c.command) + "\n")), 0.0);
-    EXPECT_EQ(last_job_bytes(before), c.sent);
+    EXPECT_EQ(kept_bytes(printer, before), c.sent);
   }
   // Only the status report asked the printer.
   EXPECT_EQ(reasons(), Reasons{"media-jam-error"});
 
   const size_t before = kept_files(printer).size();
-  const std::string jobId =
-      print_file(daemon, kQueue, command_file("unknown", "PrintSelfTestPage\nClean\n"));
+  const std::string jobId = submit_job(daemon, kQueue, command_file("unknown", "PrintSelfTestPage\nClean\n"));
   ASSERT_FALSE(jobId.empty());
   const std::string expected = "Unknown printer command \"Clean\"; nothing was sent to the printer";
   bool stopped = false;

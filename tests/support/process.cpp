@@ -1,7 +1,7 @@
-// Running the filters as CUPS would: a process with arguments, environment
-// and standard input, its output and status collected.
+// Running the programs as CUPS would: a process with arguments, environment
+// and standard input, its output and status collected, plainly or through
+// a pipe the test reads while it cancels the job.
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,21 +10,20 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
-
-#include <gtest/gtest.h>
+#include <thread>
 
 #include "support.h"
 
 extern char** environ;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // The process environment with the test's changes applied.
 std::vector<std::string> child_environment(const std::vector<std::string>& changes)
@@ -57,18 +56,35 @@ std::vector<char*> c_strings(std::vector<std::string>& strings)
 // reasons of the test build alone. Under the sanitizer a memory cap goes to
 // its allocator: it reserves terabytes of address space, so an address-space
 // limit can't be used, and too large a request then returns null.
-std::string sanitizer_options(unsigned memoryCapMb)
+std::string sanitizer_options(const RunSetup& setup)
 {
   const char* inherited = std::getenv("ASAN_OPTIONS");
-  std::string options = std::string("ASAN_OPTIONS=") + (inherited ? inherited : "") + ":quarantine_size_mb=0";
+  std::string options = inherited ? inherited : "";
+  for (const std::string& change : setup.env)
+    if (change.rfind("ASAN_OPTIONS=", 0) == 0)
+      options = change.substr(13);
+  options = "ASAN_OPTIONS=" + options + ":quarantine_size_mb=0";
 #ifdef ZPL_TEST_ASAN
-  if (memoryCapMb)
-    options += ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(memoryCapMb);
-#else
-  (void)memoryCapMb;
+  if (setup.memoryCapMb)
+    options += ":allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(setup.memoryCapMb);
 #endif
   return options;
 }
+
+// The argument and environment vectors of a child, kept alive until exec.
+struct ChildVectors {
+  std::vector<std::string> args, env;
+  std::vector<char*> argv, envp;
+
+  ChildVectors(const std::vector<std::string>& arguments, const RunSetup& setup) : args(arguments)
+  {
+    std::vector<std::string> changes = setup.env;
+    changes.push_back(sanitizer_options(setup));
+    env = child_environment(changes);
+    argv = c_strings(args);
+    envp = c_strings(env);
+  }
+};
 
 // Applies the setup inside the forked child. Returns false on failure.
 bool prepare_child(const RunSetup& setup)
@@ -89,14 +105,24 @@ bool prepare_child(const RunSetup& setup)
 }
 
 // In the forked child: the standard streams, the setup, then the program.
-[[noreturn]] void exec_child(const std::string& program, std::vector<char*>& argv, std::vector<char*>& envp,
-                             const RunSetup& setup, int in, int out, int err)
+[[noreturn]] void exec_child(const std::string& program, ChildVectors& vectors, const RunSetup& setup, int in,
+                             int out, int err)
 {
   if (in < 0 || out < 0 || err < 0 || !prepare_child(setup))
     _exit(127);
   dup2(in, 0), dup2(out, 1), dup2(err, 2);
-  execve(program.c_str(), argv.data(), envp.data());
+  execve(program.c_str(), vectors.argv.data(), vectors.envp.data());
   _exit(127);
+}
+
+int open_input(const std::string& path)
+{
+  return open(path.empty() ? "/dev/null" : path.c_str(), O_RDONLY);
+}
+
+int open_output(const std::string& path)
+{
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 }
 
 // Waits for the process and takes its status and peak memory.
@@ -125,40 +151,117 @@ void reap(pid_t pid, ProcessResult& result)
   _exit(0);
 }
 
-// Reads the filter's output per plan until it closes it, sending SIGTERM
-// once the plan says so.
-void take_output(int fd, pid_t pid, const PipePlan& plan, PipedResult& result)
+// True once the process has a handler for SIGTERM (waits up to ten seconds),
+// so that a signal sent next tests the handler and not the default action.
+bool catches_sigterm(pid_t pid)
 {
-  using Clock = std::chrono::steady_clock;
+  for (int i = 0; i < 1000; ++i) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1))
+        return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// The pipe ends the parent keeps while the child runs.
+struct PipedChild {
+  pid_t pid = -1;
+  int out = -1;       // read end of standard output
+  int heldInput = -1; // write end of an input held open until the signal
+};
+
+// Sends SIGTERM as the plan has it, and then lets the input go.
+void cancel(PipedChild& child, PipedResult& result)
+{
+  EXPECT_TRUE(catches_sigterm(child.pid)) << "the program never caught SIGTERM";
+  kill(child.pid, SIGTERM);
+  result.readAtSignal = result.process.out.size();
+  // The filter before ours ends with the job too.
+  if (child.heldInput >= 0)
+    close(child.heldInput), child.heldInput = -1;
+}
+
+// Reads the program's output per plan until it closes it, sending SIGTERM
+// once the plan says so, never reading past the byte count it names.
+void take_output(PipedChild& child, const PipePlan& plan, PipedResult& result)
+{
   std::vector<char> buffer(plan.readChunk);
+  std::string& out = result.process.out;
   Clock::time_point first{};
+  const auto delay = std::chrono::milliseconds(plan.termAfterMs);
   for (;;) {
-    const bool started = !result.process.out.empty();
+    const bool timed = plan.termAfterMs && !out.empty();  // the clock runs from the first byte
     if (result.readAtSignal == SIZE_MAX &&
-        (result.process.out.size() >= plan.termAfterBytes ||
-         (plan.termAfterMs && started && Clock::now() - first >= std::chrono::milliseconds(plan.termAfterMs)))) {
-      kill(pid, SIGTERM);
-      result.readAtSignal = result.process.out.size();
-    }
+        (out.size() >= plan.termAfterBytes || (timed && Clock::now() >= first + delay)))
+      cancel(child, result);
+    const bool due = result.readAtSignal == SIZE_MAX;
+    size_t want = buffer.size();
+    if (due && plan.termAfterBytes != SIZE_MAX)
+      want = std::min(want, plan.termAfterBytes - out.size());
     // With a signal still due, don't sleep in read past its moment.
-    if (plan.termAfterMs && started && result.readAtSignal == SIZE_MAX) {
-      const auto left = first + std::chrono::milliseconds(plan.termAfterMs) - Clock::now();
-      const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-      pollfd ready{fd, POLLIN, 0};
+    if (due && timed) {
+      const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(first + delay - Clock::now()).count();
+      pollfd ready{child.out, POLLIN, 0};
       if (poll(&ready, 1, static_cast<int>(std::max<decltype(waitMs)>(waitMs, 0))) <= 0)
         continue;
     }
-    const ssize_t n = read(fd, buffer.data(), buffer.size());
+    const ssize_t n = read(child.out, buffer.data(), want);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
       return;
-    if (!started)
+    if (out.empty())
       first = Clock::now();
-    result.process.out.append(buffer.data(), static_cast<size_t>(n));
+    out.append(buffer.data(), static_cast<size_t>(n));
     if (plan.readPauseUs)
       usleep(plan.readPauseUs);
   }
+}
+
+// Starts the child and, for a fed input, the process that feeds it. The
+// output's read end is closed before the fork when nobody is to read, so
+// that the program never finds a reader, however late the test runs.
+bool start_piped(const std::string& program, ChildVectors& vectors, const RunSetup& setup, const PipePlan& plan,
+                 const std::string& errPath, PipedChild& child, pid_t& feeder, PipedResult& result)
+{
+  const bool piped = plan.feedChunk > 0 || plan.holdInput;
+  // Close-on-exec: the program must hold no end of its pipes but its own.
+  int outPipe[2], inPipe[2] = {-1, -1};
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || (piped && pipe2(inPipe, O_CLOEXEC) != 0)) {
+    ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    return false;
+  }
+  result.pipeCapacity = static_cast<size_t>(fcntl(outPipe[0], F_GETPIPE_SZ));
+  if (plan.closeOutput)
+    close(outPipe[0]), outPipe[0] = -1;
+  const std::string input = plan.feedChunk > 0 ? read_file(setup.stdinPath) : std::string();
+
+  std::fflush(nullptr);
+  child.pid = fork();
+  if (child.pid == 0)
+    exec_child(program, vectors, setup, piped ? inPipe[0] : open_input(setup.stdinPath), outPipe[1],
+               open_output(errPath));
+  close(outPipe[1]);
+  child.out = outPipe[0];
+  if (plan.feedChunk > 0) {
+    feeder = fork();
+    if (feeder == 0) {
+      close(inPipe[0]);
+      if (outPipe[0] >= 0)
+        close(outPipe[0]);
+      feed_slowly(inPipe[1], input, plan.feedChunk, plan.feedPauseUs);
+    }
+  }
+  if (piped) {
+    close(inPipe[0]);
+    if (plan.holdInput)
+      child.heldInput = inPipe[1];
+    else
+      close(inPipe[1]);
+  }
+  return child.pid > 0;
 }
 
 }  // namespace
@@ -168,49 +271,19 @@ PipedResult run_piped(const std::string& program, const std::vector<std::string>
 {
   PipedResult result;
   const std::string errPath = (setup.outDir.empty() ? setup.dir : setup.outDir) + "/.stderr";
-  std::vector<std::string> changes = setup.env;
-  changes.push_back(sanitizer_options(setup.memoryCapMb));
-  std::vector<std::string> argStrings = args, envStrings = child_environment(changes);
-  std::vector<char*> argv = c_strings(argStrings), envp = c_strings(envStrings);
-  const bool fed = plan.feedChunk > 0;
-  const std::string rasterBytes = fed ? read_file(setup.stdinPath) : std::string();
-
-  // Close-on-exec: the filter must hold no end of its pipes but its own.
-  int outPipe[2], inPipe[2] = {-1, -1};
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || (fed && pipe2(inPipe, O_CLOEXEC) != 0)) {
-    ADD_FAILURE() << "pipe: " << std::strerror(errno);
-    return result;
-  }
-  result.pipeCapacity = static_cast<size_t>(fcntl(outPipe[0], F_GETPIPE_SZ));
-
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = fed ? inPipe[0]
-                       : open(setup.stdinPath.empty() ? "/dev/null" : setup.stdinPath.c_str(), O_RDONLY);
-    exec_child(program, argv, envp, setup, in, outPipe[1], open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-  }
-  close(outPipe[1]);
+  ChildVectors vectors(args, setup);
+  PipedChild child;
   pid_t feeder = -1;
-  if (fed) {
-    feeder = fork();
-    if (feeder == 0) {
-      close(outPipe[0]);
-      close(inPipe[0]);
-      feed_slowly(inPipe[1], rasterBytes, plan.feedChunk, plan.feedPauseUs);
-    }
-    close(inPipe[0]);
-    close(inPipe[1]);
-  }
-  if (plan.closeOutput)
-    close(outPipe[0]);
-  else if (pid > 0)
-    take_output(outPipe[0], pid, plan, result);
-  if (!plan.closeOutput)
-    close(outPipe[0]);
-
-  if (pid > 0)
-    reap(pid, result.process);
+  const bool started = start_piped(program, vectors, setup, plan, errPath, child, feeder, result);
+  std::this_thread::sleep_for(std::chrono::milliseconds(plan.startDelayMs));
+  if (started && child.out >= 0)
+    take_output(child, plan, result);
+  if (child.out >= 0)
+    close(child.out);
+  if (child.heldInput >= 0)
+    close(child.heldInput);
+  if (child.pid > 0)
+    reap(child.pid, result.process);
   if (feeder > 0)
     waitpid(feeder, nullptr, 0);
   result.process.err = read_file(errPath);
@@ -223,21 +296,15 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   ProcessResult result;
   const std::string outDir = setup.outDir.empty() ? setup.dir : setup.outDir;
   const std::string outPath = outDir + "/.stdout", errPath = outDir + "/.stderr";
-  std::vector<std::string> changes = setup.env;
-  changes.push_back(sanitizer_options(setup.memoryCapMb));
-  std::vector<std::string> argStrings = args, envStrings = child_environment(changes);
-  std::vector<char*> argv = c_strings(argStrings), envp = c_strings(envStrings);
+  ChildVectors vectors(args, setup);
 
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid < 0)
     return result;
-  if (pid == 0) {
-    const int in = open(setup.stdinPath.empty() ? "/dev/null" : setup.stdinPath.c_str(), O_RDONLY);
-    const std::string& to = setup.stdoutPath.empty() ? outPath : setup.stdoutPath;
-    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    exec_child(program, argv, envp, setup, in, out, open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
-  }
+  if (pid == 0)
+    exec_child(program, vectors, setup, open_input(setup.stdinPath),
+               open_output(setup.stdoutPath.empty() ? outPath : setup.stdoutPath), open_output(errPath));
   reap(pid, result);
   result.out = read_file(outPath);
   result.err = read_file(errPath);
@@ -246,9 +313,15 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
   return result;
 }
 
-ProcessResult run_program(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& dir, const std::string& stdinPath,
-                          const std::vector<std::string>& env)
+void expect_silent(const ProcessResult& result)
+{
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+}
+
+ProcessResult run_program(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
+                          const std::string& stdinPath, const std::vector<std::string>& env)
 {
   RunSetup setup;
   setup.dir = dir;
@@ -257,72 +330,89 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
   return run_process(program, args, setup);
 }
 
-std::string make_temp_dir()
+std::vector<std::string> filter_args(const std::string& program, const std::string& options, const std::string& file)
 {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zplfilter-test-XXXXXX";
-  if (!mkdtemp(pattern.data()))
-    ADD_FAILURE() << "mkdtemp failed: " << std::strerror(errno);
-  return pattern;
+  std::vector<std::string> args{program, "7", "alice", "labels", "1", options};
+  if (!file.empty())
+    args.push_back(file);
+  return args;
 }
 
-void remove_tree(const std::string& dir)
+ProcessResult run_filter(const std::string& program, const std::vector<GreyPage>& pages, const std::string& dir,
+                         const FilterJob& job)
 {
-  nftw(dir.c_str(), [](const char* path, const struct stat*, int, FTW*) { return std::remove(path); }, 16,
-       FTW_DEPTH | FTW_PHYS);
+  const std::string raster = dir + "/job.ras";
+  EXPECT_TRUE(write_raster(raster, pages, job.mode)) << raster;
+  return run_program(program, filter_args(program, job.options, job.onStdin ? "" : raster), dir,
+                     job.onStdin ? raster : "", job.env);
 }
 
-std::string read_file(const std::string& path)
+std::string filter_labels(const std::string& program, const std::vector<GreyPage>& pages, const std::string& options)
 {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  const TempDir dir;
+  const ProcessResult result = run_filter(program, pages, dir.path, {options});
+  EXPECT_EQ(result.status, 0) << result.err;
+  return result.out;
 }
 
-bool write_file(const std::string& path, std::string_view text)
+pid_t start_server(const std::vector<std::string>& args, const std::string& outPath,
+                   const std::vector<std::string>& env)
 {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  return static_cast<bool>(out);
+  std::vector<std::string> command{"/usr/bin/timeout", "-k", "5", "600"};
+  command.insert(command.end(), args.begin(), args.end());
+  RunSetup setup;
+  setup.dir = "/";
+  setup.env = env;
+  ChildVectors vectors(command, setup);
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open_output(outPath);
+    exec_child(command[0], vectors, setup, open_input(""), out, out);
+  }
+  if (pid < 0)
+    ADD_FAILURE() << "fork failed";
+  return pid;
 }
 
-namespace {
-
-// True when text at pos starts like "2026-12-08 00:56:37 ".
-bool starts_with_stamp(const std::string& text, size_t pos)
+int server_status(pid_t pid)
 {
-  static constexpr char kShape[] = "dddd-dd-dd dd:dd:dd ";
-  if (pos + sizeof kShape - 1 > text.size())
-    return false;
-  for (size_t i = 0; i + 1 < sizeof kShape; ++i) {
-    const char c = text[pos + i];
-    if (kShape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(c)) : c != kShape[i])
+  int status = 0;
+  if (waitpid(pid, &status, WNOHANG) != pid)
+    return kStillRunning;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void stop_server(pid_t& pid)
+{
+  if (pid <= 0)
+    return;
+  kill(pid, SIGTERM);
+  bool ended = false;
+  for (int i = 0; i < 100 && !(ended = server_status(pid) != kStillRunning); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Not reaped yet, so the pid is still that server's.
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  pid = -1;
+}
+
+bool wait_until_answering(ServerProcess& server, const std::string& outPath, const std::function<bool()>& answering)
+{
+  for (int i = 0; i < 300 && server.pid > 0; ++i) {
+    const int status = server_status(server.pid);
+    if (status != kStillRunning) {
+      server.pid = -1;
+      ADD_FAILURE() << "the server ended at start with status " << status << ":\n" << read_file(outPath);
       return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-std::vector<std::string> log_messages(const std::string& logText)
-{
-  std::vector<std::string> messages;
-  size_t start = 0;
-  while (start < logText.size()) {
-    // A message may hold its own line breaks; a line always starts with a stamp.
-    size_t end = logText.find("\r\n", start);
-    while (end != std::string::npos && end + 2 < logText.size() && !starts_with_stamp(logText, end + 2))
-      end = logText.find("\r\n", end + 2);
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "log line without CR LF: " << logText.substr(start);
-      break;
     }
-    const std::string line = logText.substr(start, end - start);
-    if (!starts_with_stamp(line + ' ', 0))
-      ADD_FAILURE() << "malformed log stamp: " << line;
-    messages.push_back(line.size() >= 20 ? line.substr(20) : line);
-    start = end + 2;
+    if (answering())
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  return messages;
+  ADD_FAILURE() << "the server does not answer:\n" << read_file(outPath);
+  stop_server(server.pid);
+  return false;
 }

@@ -2,9 +2,34 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "support.h"
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+struct FdOwner {
+  int fd = -1;
+  ~FdOwner()
+  {
+    if (fd >= 0)
+      close(fd);
+  }
+};
+
+// Frees a raster stream when it goes out of scope.
+struct RasterOwner {
+  cups_raster_t* raster = nullptr;
+  ~RasterOwner()
+  {
+    if (raster)
+      cupsRasterClose(raster);
+  }
+};
+
+}  // namespace
 
 GreyPage white_page(uint32_t width, uint32_t height, unsigned copies)
 {
@@ -76,6 +101,14 @@ RawPage raw_page(const GreyPage& page)
   return {grey_header(page.width, page.height, page.copies), page.pixels};
 }
 
+RawPage claimed_page(uint32_t width, uint32_t height, uint32_t bytesPerLine, uint32_t bitsPerPixel, size_t dataBytes)
+{
+  RawPage page{grey_header(width, height, 1), std::vector<uint8_t>(dataBytes, 0)};
+  page.header.cupsBytesPerLine = bytesPerLine;
+  page.header.cupsBitsPerPixel = bitsPerPixel;
+  return page;
+}
+
 bool write_raw_pages(const std::string& path, const std::vector<RawPage>& pages)
 {
   std::string bytes;
@@ -86,4 +119,37 @@ bool write_raw_pages(const std::string& path, const std::vector<RawPage>& pages)
     bytes.append(page.data.begin(), page.data.end());
   }
   return write_file(path, bytes);
+}
+
+::testing::AssertionResult read_raster_pages(const std::string& path, std::vector<GreyPage>& pages,
+                                             cups_page_header2_t& firstHeader)
+{
+  pages.clear();
+  const FdOwner fd{open(path.c_str(), O_RDONLY)};
+  const RasterOwner raster{fd.fd < 0 ? nullptr : cupsRasterOpen(fd.fd, CUPS_RASTER_READ)};
+  if (!raster.raster)
+    return ::testing::AssertionFailure() << "not a raster file: " << path;
+  cups_page_header2_t header;
+  while (cupsRasterReadHeader2(raster.raster, &header)) {
+    if (pages.empty())
+      firstHeader = header;
+    if (header.cupsBitsPerPixel != 8 || header.cupsBytesPerLine != header.cupsWidth)
+      return ::testing::AssertionFailure() << "page " << pages.size() + 1 << " is not 8-bit grey";
+    GreyPage page = white_page(header.cupsWidth, header.cupsHeight, header.NumCopies);
+    for (uint32_t y = 0; y < page.height; ++y)
+      if (cupsRasterReadPixels(raster.raster, page.pixels.data() + size_t{y} * page.width, page.width) != page.width)
+        return ::testing::AssertionFailure() << "short page " << pages.size() + 1;
+    pages.push_back(std::move(page));
+  }
+  if (pages.empty())
+    return ::testing::AssertionFailure() << "no page in " << path;
+  return ::testing::AssertionSuccess();
+}
+
+size_t count_grey(const std::vector<GreyPage>& pages, uint8_t grey)
+{
+  size_t count = 0;
+  for (const GreyPage& page : pages)
+    count += static_cast<size_t>(std::count(page.pixels.begin(), page.pixels.end(), grey));
+  return count;
 }

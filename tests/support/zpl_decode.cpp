@@ -130,16 +130,25 @@ bool decode_one(std::string_view& rest, size_t index, DecodedLabel& label, std::
 
 }  // namespace
 
-bool decode_labels(std::string_view stream, std::vector<DecodedLabel>& labels, std::string& error)
+::testing::AssertionResult decode_labels(std::string_view stream, std::vector<DecodedLabel>& labels)
 {
   labels.clear();
+  std::string error;
   while (!stream.empty()) {
     DecodedLabel label;
     if (!decode_one(stream, labels.size(), label, error))
-      return false;
+      return ::testing::AssertionFailure() << error;
     labels.push_back(std::move(label));
   }
-  return true;
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<size_t> label_ends(std::string_view stream)
+{
+  std::vector<size_t> ends;
+  for (size_t at = 0; (at = stream.find("^XZ\r\n", at)) != std::string_view::npos;)
+    ends.push_back(at += 5);
+  return ends;
 }
 
 std::vector<uint8_t> pack_reference(const GreyPage& page, int threshold)
