@@ -4,8 +4,6 @@
 // filter's label for the same raster and settings; raw ZPL, a cancelled
 // job, the web interface, the shutdown, bursts of clients that all print
 // at once, and the media settings made as users make them.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -94,23 +92,6 @@ protected:
     ASSERT_EQ(added.status, 0) << added.out << added.err << app_log_tail(app);
   }
 
-  // The bundled sample's pages as 8-bit grey PWG raster at the model's
-  // resolution, 4 x 6 in; lastPage limits the pages.
-  std::string raster(const TestModel& model, int lastPage = 0)
-  {
-    const std::string path = root.file("sample-" + std::to_string(model.dpi) + "-" + std::to_string(lastPage) + ".pwg");
-    std::vector<std::string> args{"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pwgraster",
-                                  "-r" + std::to_string(model.dpi), "-dcupsColorSpace=18", "-dcupsBitsPerColor=8",
-                                  "-dDEVICEWIDTHPOINTS=288", "-dDEVICEHEIGHTPOINTS=432", "-dFIXEDMEDIA",
-                                  "-sOutputFile=" + path};
-    if (lastPage > 0)
-      args.push_back("-dLastPage=" + std::to_string(lastPage));
-    args.push_back(build_paths().samplePs);
-    const ProcessResult result = run_tool("gs", args, root.path);
-    EXPECT_EQ(result.status, 0) << result.err;
-    return path;
-  }
-
   // The filter's labels for the raster's pages, each page's header asking
   // for copies, as CUPS would give them. PPD defaults play no part.
   std::string filter_labels_of(const TestModel& model, const std::string& rasterPath, int copies, const char* options)
@@ -162,7 +143,7 @@ class LabelsAsTheFilters : public PrinterAppTest, public ::testing::WithParamInt
 TEST_P(LabelsAsTheFilters, IpptoolJobGivesTheFiltersLabels)
 {
   const auto& [model, job] = GetParam();
-  const std::string rasterPath = raster(model);
+  const std::string rasterPath = pwg_sample(model, root.path);
   const std::string expected = filter_labels_of(model, rasterPath, job.copies, job.filterOptions);
   std::vector<DecodedLabel> labels;
   ASSERT_TRUE(decode_labels(expected, labels));
@@ -185,8 +166,9 @@ class EveryModel : public PrinterAppTest, public ::testing::WithParamInterface<T
 TEST_P(EveryModel, SubmittedFilesPrintAtThePpdDefaultsOrUnchanged)
 {
   const TestModel& model = GetParam();
-  const std::string rasterPath = raster(model);
-  const std::string zpl = filter_labels_of(test_model(300), raster(test_model(300)), 2, "Darkness=9");
+  const std::string rasterPath = pwg_sample(model, root.path);
+  const TestModel& model300 = test_model(300);
+  const std::string zpl = filter_labels_of(model300, pwg_sample(model300, root.path), 2, "Darkness=9");
   ASSERT_TRUE(write_file(root.file("labels.zpl"), zpl));
   const struct {
     const char* title;
@@ -249,29 +231,15 @@ http_t* start_print_job(const PrinterApp& app, const std::string& printer, const
   return http;
 }
 
-// A printer attribute's value as text ("idle" for printer-state 3), or
-// empty when no answer came.
-std::string printer_value(const PrinterApp& app, const std::string& printer, const char* name)
-{
-  ipp_t* request = app_request(app, IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
-  ipp_t* response = send_app_request(app, printer, request);
-  char value[256] = "";
-  if (ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO))
-    ippAttributeString(attr, value, sizeof value);
-  ippDelete(response);
-  return value;
-}
-
 // A job cancelled while its second page is coming in: the first label is
 // printed whole, and nothing of the second reaches the printer.
 TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
 {
   const TestModel& model = test_model(203);
   const std::string printer = printer_name(model);
-  const std::string rasterPath = raster(model);
+  const std::string rasterPath = pwg_sample(model, root.path);
   const std::string document = read_file(rasterPath);
-  const size_t secondPage = read_file(raster(model, 1)).size();  // page 1 alone ends here
+  const size_t secondPage = read_file(pwg_sample(model, root.path, 1)).size();  // page 1 alone ends here
   ASSERT_LT(secondPage, document.size());
   const std::string allLabels = filter_labels_of(model, rasterPath, 1, kDefaultFilterOptions);
   const std::string firstLabel = allLabels.substr(0, allLabels.find("^XZ\r\n") + 5);
@@ -289,9 +257,7 @@ TEST_F(PrinterAppTest, CancelledJobLeavesNoPartialLabel)
   ippDelete(cupsGetResponse(http, ("/ipp/print/" + printer).c_str()));
   httpClose(http);
 
-  for (int i = 0; i < 100 && job_state(app, printer, jobId) != IPP_JSTATE_CANCELED; ++i)
-    usleep(100000);
-  EXPECT_EQ(job_state(app, printer, jobId), IPP_JSTATE_CANCELED);
+  EXPECT_EQ(wait_for_job_end(app, printer, jobId, std::chrono::seconds(10)), IPP_JSTATE_CANCELED);
   expect_printed(model, "cancelled", firstLabel);
 }
 
@@ -331,7 +297,7 @@ const MediaSetup kMediaSetups[] = {
 TEST_F(PrinterAppTest, MediaSettingsGiveTheFiltersLabels)
 {
   const TestModel& model = test_model(300);
-  const std::string rasterPath = raster(model);
+  const std::string rasterPath = pwg_sample(model, root.path);
   for (const MediaSetup& setup : kMediaSetups) {
     SCOPED_TRACE(setup.name);
     const std::string printer = std::string("media-") + setup.name;
@@ -388,7 +354,7 @@ TEST_F(PrinterAppTest, ShutdownEndsTheServer)
   const ProcessResult printers = run_app(app, {"printers"});
   for (const TestModel& model : test_models()) {
     EXPECT_NE(printers.out.find(printer_name(model)), std::string::npos) << printers.out << printers.err;
-    EXPECT_EQ(printer_value(app, printer_name(model), "job-spooling-supported"), "stream") << printer_name(model);
+    EXPECT_EQ(printer_attribute(app, printer_name(model), "job-spooling-supported"), "stream") << printer_name(model);
   }
 }
 
@@ -471,7 +437,7 @@ TEST_F(PrinterAppTest, ConcurrentRetryingClientsPrintEveryJobOnce)
 {
   constexpr int kPrinters = 3, kClientsPerPrinter = 10, kRounds = 3;
   const TestModel& model = test_model(203);
-  const std::string rasterPath = raster(model, 1);
+  const std::string rasterPath = pwg_sample(model, root.path, 1);
   const std::string document = read_file(rasterPath);
   const std::string expected = filter_labels_of(model, rasterPath, 1, kDefaultFilterOptions);
   for (int p = 0; p < kPrinters; ++p) {
@@ -496,7 +462,7 @@ TEST_F(PrinterAppTest, ConcurrentRetryingClientsPrintEveryJobOnce)
     // A hung server would keep every later request waiting: end it here.
     for (int p = 0; p < kPrinters; ++p) {
       const std::string printer = "load" + std::to_string(p);
-      const std::string state = printer_value(app, printer, "printer-state");
+      const std::string state = printer_attribute(app, printer, "printer-state");
       if (state.empty()) {
         stop_server(app.process.pid);
         FAIL() << printer << " does not answer after round " << round << "\n" << app_log_tail(app);

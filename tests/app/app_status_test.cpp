@@ -8,11 +8,11 @@
 #include <chrono>
 #include <cstdio>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "cups_env.h"
 #include "printer_app.h"
 #include "virtual_printer.h"
 
@@ -23,6 +23,7 @@ using Reasons = std::set<std::string>;
 constexpr char kPrinter[] = "vp";
 constexpr char kQuery[] = "~HQES\r\n";
 constexpr char kZplType[] = "application/vnd.zebra-zpl";
+constexpr char kLabels[] = "label-";  // the virtual printer's files of labels
 
 // The budget a silent printer may cost a job, with room for a loaded
 // machine; a printer read with PAPPL's own waits costs 10 s.
@@ -30,51 +31,12 @@ constexpr double kSilenceAllowance = 2.0;
 
 // --- talking with the application ---
 
-ipp_t* printer_request(const PrinterApp& app, ipp_op_t op, const std::string& printer)
-{
-  ipp_t* request = ippNewRequest(op);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer_uri(app, printer).c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "test");
-  return request;
-}
-
-// Sends a request and returns the response (null when none came).
-ipp_t* ask_app(const PrinterApp& app, ipp_t* request, const std::string& printer, const char* file = nullptr)
-{
-  http_t* http = connect_app(app);
-  if (!http) {
-    ippDelete(request);
-    return nullptr;
-  }
-  const std::string resource = "/ipp/print/" + printer;
-  ipp_t* response = file ? cupsDoFileRequest(http, request, resource.c_str(), file)
-                         : cupsDoRequest(http, request, resource.c_str());
-  httpClose(http);
-  return response;
-}
-
-// A printer or job attribute's values, keywords or text.
-std::vector<std::string> strings_of(ipp_t* response, const char* name)
-{
-  std::vector<std::string> values;
-  ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO);
-  for (int i = 0; i < ippGetCount(attr); ++i)
-    values.emplace_back(ippGetString(attr, i, nullptr));
-  ippDelete(response);
-  return values;
-}
-
-std::vector<std::string> printer_attribute(const PrinterApp& app, const std::string& printer, const char* name)
-{
-  ipp_t* request = printer_request(app, IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
-  return strings_of(ask_app(app, request, printer), name);
-}
-
+// The printer's printer-state-reasons, "none" left out.
 Reasons printer_reasons(const PrinterApp& app, const std::string& printer = kPrinter)
 {
   Reasons reasons;
-  for (const std::string& reason : printer_attribute(app, printer, "printer-state-reasons"))
+  std::istringstream values(printer_attribute(app, printer, "printer-state-reasons"));
+  for (std::string reason; std::getline(values, reason, ',');)
     if (reason != "none")
       reasons.insert(reason);
   return reasons;
@@ -101,37 +63,27 @@ Reasons wait_for_reasons(const PrinterApp& app, const Reasons& expected, std::ch
   return seen;
 }
 
-// Prints a file with Print-Job; the job's id, or 0.
+// Prints a file with a Print-Job request alone; the job's id, or 0.
+// `submit` asks for the printer's attributes first, which runs the status
+// callback and would leave the job nothing to ask.
 int print_file(const PrinterApp& app, const std::string& path, const char* format,
                const std::string& printer = kPrinter)
 {
-  ipp_t* request = printer_request(app, IPP_OP_PRINT_JOB, printer);
+  ipp_t* request = app_request(app, IPP_OP_PRINT_JOB, printer);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
-  ipp_t* response = ask_app(app, request, printer, path.c_str());
+  ipp_t* response = send_app_request(app, printer, request, path);
   const int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
   ippDelete(response);
   return id;
 }
 
-// Waits for the job to end; its final state, or its state at the limit.
-int wait_for_job_end(const PrinterApp& app, int jobId, std::chrono::seconds limit,
-                     const std::string& printer = kPrinter)
-{
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  int state = job_state(app, printer, jobId);
-  while (state < IPP_JSTATE_CANCELED && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    state = job_state(app, printer, jobId);
-  }
-  return state;
-}
-
 std::string job_message(const PrinterApp& app, int jobId)
 {
-  ipp_t* request = printer_request(app, IPP_OP_GET_JOB_ATTRIBUTES, kPrinter);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-  const std::vector<std::string> message = strings_of(ask_app(app, request, kPrinter), "job-state-message");
-  return message.empty() ? "" : message[0];
+  ipp_t* response = send_app_request(app, kPrinter, app_request(app, IPP_OP_GET_JOB_ATTRIBUTES, kPrinter, jobId));
+  const char* message = ippGetString(ippFindAttribute(response, "job-state-message", IPP_TAG_ZERO), 0, nullptr);
+  const std::string text = message ? message : "";
+  ippDelete(response);
+  return text;
 }
 
 // Seconds of the day of a log line's stamp "[2026-12-08T23:22:07.971Z]".
@@ -188,50 +140,22 @@ protected:
 
   std::string device_uri() const { return "zpl://127.0.0.1:" + std::to_string(printer.port); }
 
-  // The bundled sample as 8-bit grey PWG raster, 4 x 6 in, two pages.
-  std::string sample_raster(int dpi = 203, int lastPage = 0)
-  {
-    const std::string path = root.file("sample-" + std::to_string(dpi) + ".pwg");
-    std::vector<std::string> args{"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pwgraster",
-                                  "-r" + std::to_string(dpi), "-dcupsColorSpace=18", "-dcupsBitsPerColor=8",
-                                  "-dDEVICEWIDTHPOINTS=288", "-dDEVICEHEIGHTPOINTS=432", "-dFIXEDMEDIA",
-                                  "-sOutputFile=" + path};
-    if (lastPage > 0)
-      args.push_back("-dLastPage=" + std::to_string(lastPage));
-    args.push_back(build_paths().samplePs);
-    const ProcessResult made = run_tool("gs", args, root.path);
-    EXPECT_EQ(made.status, 0) << made.err;
-    return path;
-  }
-
   // Prints the file and waits for its end; the job's id, or 0 after a failure.
   int print_and_wait(const std::string& path, const char* format, int endState = IPP_JSTATE_COMPLETED,
                      const std::string& queue = kPrinter)
   {
     const int id = print_file(app, path, format, queue);
     EXPECT_GT(id, 0) << cupsLastErrorString() << app_log_tail(app);
-    const int state = id > 0 ? wait_for_job_end(app, id, std::chrono::seconds(60), queue) : 0;
+    const int state = id > 0 ? wait_for_job_end(app, queue, id) : 0;
     EXPECT_EQ(state, endState) << "job " << id << "\n" << app_log_tail(app) << printer_log(printer);
     return state == endState ? id : 0;
   }
 
-  // Waits until the printer has kept count label files in all.
-  bool wait_for_labels(size_t count)
-  {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (kept_files(printer, "label-").size() < count && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return kept_files(printer, "label-").size() >= count;
-  }
-
-  // The labels of a job the printer kept from the index on, a status query
-  // ahead of them dropped.
+  // The labels the printer kept from the index of its label files on, a
+  // status query ahead of them dropped.
   std::vector<DecodedLabel> labels_since(size_t index)
   {
-    const std::vector<std::string> files = kept_files(printer, "label-");
-    std::string bytes;
-    for (size_t i = index; i < files.size(); ++i)
-      bytes += read_file(printer.folder + "/" + files[i]);
+    std::string bytes = kept_bytes(printer, index, kLabels);
     if (bytes.rfind(kQuery, 0) == 0)
       bytes.erase(0, sizeof kQuery - 1);
     std::vector<DecodedLabel> labels;
@@ -243,11 +167,10 @@ protected:
   // is sound, after the status query ahead of the first.
   void expect_sample_prints_whole()
   {
-    const size_t before = kept_files(printer, "label-").size();
-    ASSERT_GT(print_and_wait(sample_raster(), "image/pwg-raster"), 0);
-    ASSERT_TRUE(wait_for_labels(before + 2)) << printer_log(printer);
-    EXPECT_EQ(read_file(printer.folder + "/" + kept_files(printer, "label-")[before]).rfind(kQuery, 0), 0u)
-        << "the job's status query first";
+    const size_t before = kept_files(printer, kLabels).size();
+    ASSERT_GT(print_and_wait(pwg_sample(test_model(203), root.path), "image/pwg-raster"), 0);
+    ASSERT_TRUE(wait_for_kept(printer, before + 1, kLabels));
+    EXPECT_EQ(kept_bytes(printer, before, kLabels).rfind(kQuery, 0), 0u) << "the job's status query first";
     EXPECT_EQ(labels_since(before).size(), 2u) << printer_log(printer);
   }
 
@@ -286,7 +209,7 @@ TEST_F(AppStatus, EachStateReachesPrinterStateReasonsAndClearsAgain)
 // and is asked again later: once it answers, its status is back.
 TEST_F(AppStatus, SilentPrinterCostsAJobAtMostTheBudgetAndIsAskedAgainLater)
 {
-  const std::string raster = sample_raster();
+  const std::string raster = pwg_sample(test_model(203), root.path);
   const int answered = print_and_wait(raster, "image/pwg-raster");
   ASSERT_TRUE(set_printer_state(printer, {"silent"}));
   const int silent = print_and_wait(raster, "image/pwg-raster");
@@ -301,7 +224,7 @@ TEST_F(AppStatus, SilentPrinterCostsAJobAtMostTheBudgetAndIsAskedAgainLater)
   EXPECT_LT(job_seconds(app, backingOff), base + kSilenceAllowance) << app_log_tail(app);
   EXPECT_EQ(count_of(printer_log(printer), "~HQES: not answered"), unanswered) << "asked while backing off\n"
                                                                                << printer_log(printer);
-  EXPECT_TRUE(wait_for_labels(6)) << printer_log(printer);
+  EXPECT_TRUE(wait_for_kept(printer, 5, kLabels));
 
   ASSERT_TRUE(set_printer_state(printer, {"media-out"}));
   EXPECT_EQ(wait_for_reasons(app, {"media-empty"}, std::chrono::seconds(30)), Reasons{"media-empty"})
@@ -313,13 +236,16 @@ TEST_F(AppStatus, SilentPrinterCostsAJobAtMostTheBudgetAndIsAskedAgainLater)
 // detected printer prints at its resolution.
 TEST_F(AppStatus, AutoPicksTheModelOfTheResolution)
 {
-  for (int dpi : {203, 300, 600}) {
-    ASSERT_TRUE(set_printer_state(printer, {"dpi " + std::to_string(dpi)}));
-    const std::string name = "auto" + std::to_string(dpi);
-    const ProcessResult added = run_app(app, {"add", "-d", name, "-v", device_uri(), "-m", "auto"});
+  const auto make_and_model = [&](const TestModel& model) {
+    return printer_attribute(app, "auto" + std::to_string(model.dpi), "printer-make-and-model");
+  };
+  const auto expected = [](const TestModel& model) { return "Generic ZPL Label Printer " + model.name; };
+  for (const TestModel& model : test_models()) {
+    ASSERT_TRUE(set_printer_state(printer, {"dpi " + std::to_string(model.dpi)}));
+    const ProcessResult added =
+        run_app(app, {"add", "-d", "auto" + std::to_string(model.dpi), "-v", device_uri(), "-m", "auto"});
     ASSERT_EQ(added.status, 0) << added.out << added.err << app_log_tail(app);
-    EXPECT_EQ(printer_attribute(app, name, "printer-make-and-model"),
-              std::vector<std::string>{"Generic ZPL Label Printer " + std::to_string(dpi) + "dpi"});
+    EXPECT_EQ(make_and_model(model), expected(model));
   }
   ASSERT_TRUE(set_printer_state(printer, {"silent"}));
   const ProcessResult refused = run_app(app, {"add", "-d", "refused", "-v", device_uri(), "-m", "auto"});
@@ -331,17 +257,17 @@ TEST_F(AppStatus, AutoPicksTheModelOfTheResolution)
 
   ASSERT_EQ(shutdown_printer_app(app), 0) << app_log_tail(app);
   ASSERT_TRUE(start_printer_app(app, build_paths().printerApp, root.path));
-  for (int dpi : {203, 300, 600})
-    EXPECT_EQ(printer_attribute(app, "auto" + std::to_string(dpi), "printer-make-and-model"),
-              std::vector<std::string>{"Generic ZPL Label Printer " + std::to_string(dpi) + "dpi"})
-        << app_log_tail(app);
+  for (const TestModel& model : test_models())
+    EXPECT_EQ(make_and_model(model), expected(model)) << app_log_tail(app);
 
   ASSERT_TRUE(set_printer_state(printer, {}));
-  ASSERT_GT(print_and_wait(sample_raster(300, 1), "image/pwg-raster", IPP_JSTATE_COMPLETED, "auto300"), 0);
-  ASSERT_TRUE(wait_for_labels(1));
+  ASSERT_GT(print_and_wait(pwg_sample(test_model(300), root.path, 1), "image/pwg-raster", IPP_JSTATE_COMPLETED,
+                           "auto300"),
+            0);
+  ASSERT_TRUE(wait_for_kept(printer, 0, kLabels));
   const std::vector<DecodedLabel> labels = labels_since(0);
   ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].width, 1203) << "102 mm at 11.8 dots/mm";
+  EXPECT_EQ(labels[0].width, dots(test_model(300), 102)) << "4 in, 102 mm";
 }
 
 // The printer closes the connection after the first of two labels: the job
@@ -350,11 +276,11 @@ TEST_F(AppStatus, AutoPicksTheModelOfTheResolution)
 TEST_F(AppStatus, DroppedConnectionAbortsTheJobAndShowsTheOfflinePrinter)
 {
   ASSERT_TRUE(set_printer_state(printer, {"close-after 1"}));
-  const int dropped = print_and_wait(sample_raster(), "image/pwg-raster", IPP_JSTATE_ABORTED);
+  const int dropped = print_and_wait(pwg_sample(test_model(203), root.path), "image/pwg-raster", IPP_JSTATE_ABORTED);
   ASSERT_GT(dropped, 0);
   EXPECT_EQ(job_message(app, dropped), "The printer closed the connection.");
   EXPECT_EQ(printer_reasons(app), Reasons{"offline"});
-  EXPECT_EQ(kept_files(printer, "label-").size(), 1u) << printer_log(printer);
+  EXPECT_EQ(kept_files(printer, kLabels).size(), 1u) << printer_log(printer);
 
   ASSERT_TRUE(set_printer_state(printer, {}));
   EXPECT_EQ(wait_for_reasons(app, {}, std::chrono::seconds(30)), Reasons{}) << app_log_tail(app);
@@ -379,19 +305,14 @@ TEST_F(AppStatus, JobOnAPrinterThatStoppedReadingCanBeCancelled)
   ASSERT_TRUE(set_printer_state(printer, {"media-out"}));
   const int id = print_file(app, path, kZplType);
   ASSERT_GT(id, 0) << app_log_tail(app);
-  ASSERT_TRUE(wait_for_labels(1)) << printer_log(printer);
+  ASSERT_TRUE(wait_for_kept(printer, 0, kLabels));
   EXPECT_EQ(printer_reasons(app), (Reasons{"media-empty", "media-needed"}));
 
   ASSERT_TRUE(set_printer_state(printer, {"media-out", "stop-reading"}));
   std::this_thread::sleep_for(std::chrono::seconds(1));
   ASSERT_EQ(job_state(app, kPrinter, id), IPP_JSTATE_PROCESSING) << app_log_tail(app);
-  http_t* http = connect_app(app);
-  ASSERT_NE(http, nullptr);
-  ipp_t* cancel = printer_request(app, IPP_OP_CANCEL_JOB, kPrinter);
-  ippAddInteger(cancel, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
-  ippDelete(cupsDoRequest(http, cancel, (std::string("/ipp/print/") + kPrinter).c_str()));
-  httpClose(http);
-  EXPECT_EQ(wait_for_job_end(app, id, std::chrono::seconds(30)), IPP_JSTATE_CANCELED) << app_log_tail(app);
+  EXPECT_TRUE(cancel_job(app, kPrinter, id)) << cupsLastErrorString();
+  EXPECT_EQ(wait_for_job_end(app, kPrinter, id, std::chrono::seconds(30)), IPP_JSTATE_CANCELED) << app_log_tail(app);
   EXPECT_EQ(printer_reasons(app), Reasons{"media-empty"});
 
   ASSERT_TRUE(set_printer_state(printer, {}));

@@ -150,16 +150,30 @@ ipp_t* app_request(const PrinterApp& app, ipp_op_t operation, const std::string&
   return request;
 }
 
-ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t* request)
+ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t* request, const std::string& file)
 {
   http_t* http = connect_app(app);
   if (!http) {
     ippDelete(request);
     return nullptr;
   }
-  ipp_t* response = cupsDoRequest(http, request, ("/ipp/print/" + printer).c_str());
+  const std::string resource = "/ipp/print/" + printer;
+  ipp_t* response = file.empty() ? cupsDoRequest(http, request, resource.c_str())
+                                 : cupsDoFileRequest(http, request, resource.c_str(), file.c_str());
   httpClose(http);
   return response;
+}
+
+std::string printer_attribute(const PrinterApp& app, const std::string& printer, const char* name)
+{
+  ipp_t* request = app_request(app, IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+  ipp_t* response = send_app_request(app, printer, request);
+  char value[1024] = "";
+  if (ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO))
+    ippAttributeString(attr, value, sizeof value);
+  ippDelete(response);
+  return value;
 }
 
 namespace {
@@ -239,6 +253,17 @@ int job_state(const PrinterApp& app, const std::string& printer, int jobId)
   return state;
 }
 
+int wait_for_job_end(const PrinterApp& app, const std::string& printer, int jobId, std::chrono::seconds limit)
+{
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int state = job_state(app, printer, jobId);
+  while (state < IPP_JSTATE_CANCELED && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    state = job_state(app, printer, jobId);
+  }
+  return state;
+}
+
 int processing_job(const PrinterApp& app, const std::string& printer)
 {
   ipp_t* response = send_app_request(app, printer, app_request(app, IPP_OP_GET_JOBS, printer));
@@ -265,6 +290,21 @@ std::string wait_for_content(const std::string& path, const std::string& expecte
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return content;
+}
+
+std::string pwg_sample(const TestModel& model, const std::string& dir, int lastPage)
+{
+  const std::string path = dir + "/sample-" + std::to_string(model.dpi) + "-" + std::to_string(lastPage) + ".pwg";
+  std::vector<std::string> args{"-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=pwgraster",
+                                "-r" + std::to_string(model.dpi), "-dcupsColorSpace=18", "-dcupsBitsPerColor=8",
+                                "-dDEVICEWIDTHPOINTS=288", "-dDEVICEHEIGHTPOINTS=432", "-dFIXEDMEDIA",
+                                "-sOutputFile=" + path};
+  if (lastPage > 0)
+    args.push_back("-dLastPage=" + std::to_string(lastPage));
+  args.push_back(build_paths().samplePs);
+  const ProcessResult result = run_tool("gs", args, dir);
+  EXPECT_EQ(result.status, 0) << result.err;
+  return path;
 }
 
 std::string app_log_tail(const PrinterApp& app)

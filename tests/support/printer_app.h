@@ -59,10 +59,15 @@ http_t* connect_app(const PrinterApp& app);
 // requesting-user-name and, unless 0, job-id. Send it with send_app_request.
 ipp_t* app_request(const PrinterApp& app, ipp_op_t operation, const std::string& printer, int jobId = 0);
 
-// Sends the request (and frees it) on a connection of its own; returns the
-// response for the caller to free with ippDelete, or null when the server
-// can't be reached.
-ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t* request);
+// Sends the request (and frees it) on a connection of its own, with the
+// file as its document when one is named; returns the response for the
+// caller to free with ippDelete, or null when the server can't be reached.
+ipp_t* send_app_request(const PrinterApp& app, const std::string& printer, ipp_t* request,
+                        const std::string& file = {});
+
+// A printer attribute's values as text, joined by commas ("idle" for
+// printer-state 3, "media-empty,media-needed"), or "" when no answer came.
+std::string printer_attribute(const PrinterApp& app, const std::string& printer, const char* name);
 
 // The body of a page of the web interface; "" after reporting a failure
 // when the server can't be reached or does not answer 200 OK.
@@ -75,6 +80,11 @@ std::string submit_web_form(const PrinterApp& app, const std::string& path, cons
 
 // The job-state of a job (IPP_JSTATE_*), or 0 when it can't be had.
 int job_state(const PrinterApp& app, const std::string& printer, int jobId);
+
+// Waits until the job is completed, cancelled or aborted, for up to limit;
+// its state then, or at the limit.
+int wait_for_job_end(const PrinterApp& app, const std::string& printer, int jobId,
+                     std::chrono::seconds limit = std::chrono::seconds(60));
 
 // The id of the printer's job being printed, or 0.
 int processing_job(const PrinterApp& app, const std::string& printer);
@@ -93,6 +103,11 @@ std::string wait_for_content(const std::string& path, const std::string& expecte
 // test on the timeout.
 std::string wait_for_closed_file(const std::string& path,
                                  std::chrono::steady_clock::duration timeout = std::chrono::seconds(60));
+
+// The bundled sample's pages as 8-bit grey PWG raster at the model's
+// resolution, 4 x 6 in, as a driverless client sends them: made by
+// Ghostscript into dir; lastPage limits the pages. Returns the file's path.
+std::string pwg_sample(const TestModel& model, const std::string& dir, int lastPage = 0);
 
 // The last lines of the server's log, for failure messages.
 std::string app_log_tail(const PrinterApp& app);

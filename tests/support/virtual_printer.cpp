@@ -60,11 +60,11 @@ std::vector<std::string> kept_files(const VirtualPrinter& printer, const std::st
   return names;
 }
 
-bool wait_for_kept(const VirtualPrinter& printer, size_t count)
+bool wait_for_kept(const VirtualPrinter& printer, size_t count, const std::string& prefix)
 {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (kept_files(printer).size() > count)
+    if (kept_files(printer, prefix).size() > count)
       return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -72,9 +72,9 @@ bool wait_for_kept(const VirtualPrinter& printer, size_t count)
   return false;
 }
 
-std::string kept_bytes(const VirtualPrinter& printer, size_t first)
+std::string kept_bytes(const VirtualPrinter& printer, size_t first, const std::string& prefix)
 {
-  const std::vector<std::string> files = kept_files(printer);
+  const std::vector<std::string> files = kept_files(printer, prefix);
   std::string bytes;
   for (size_t i = first; i < files.size(); ++i)
     bytes += read_file(printer.folder + "/" + files[i]);

@@ -43,13 +43,13 @@ bool set_printer_state(const VirtualPrinter& printer, const std::vector<std::str
 // "commands-", "" for both), in the order they were finished.
 std::vector<std::string> kept_files(const VirtualPrinter& printer, const std::string& prefix = "");
 
-// Waits until it has kept more than count files; fails the test after two
-// minutes.
-bool wait_for_kept(const VirtualPrinter& printer, size_t count);
+// Waits until it has kept more than count files whose names start with
+// prefix; fails the test after two minutes.
+bool wait_for_kept(const VirtualPrinter& printer, size_t count, const std::string& prefix = "");
 
-// The kept files from the index first on, joined: what the printer
-// received since then.
-std::string kept_bytes(const VirtualPrinter& printer, size_t first);
+// The kept files whose names start with prefix, from the index first on,
+// joined: what the printer received since then ("label-": in labels).
+std::string kept_bytes(const VirtualPrinter& printer, size_t first, const std::string& prefix = "");
 
 // Its log so far, for failure messages.
 std::string printer_log(const VirtualPrinter& printer);
