@@ -91,25 +91,22 @@ TEST(Backoff, DoublesFromFiveSecondsToAMinuteAndEndsWithAnAnswer)
   EXPECT_TRUE(query_due(backoff, start));
 }
 
-struct AddressCase {
-  const char* uri;
-  bool valid;
-  const char* host;
-  int port;
-};
-
 TEST(PrinterAddress, FromZplAndSocketUrisOnly)
 {
-  const AddressCase cases[] = {
-      {"zpl://192.0.2.20", true, "192.0.2.20", 9100},   {"zpl://printer:6101/", true, "printer", 6101},
-      {"socket://127.0.0.1:9100", true, "127.0.0.1", 9100}, {"socket://[::1]:9101/", true, "::1", 9101},
-      {"file:///tmp/labels", false, "", 0},             {"usb://Maker/Model?serial=1", false, "", 0},
-      {"zpl:///nohost", false, "", 0},                  {"not a uri", false, "", 0},
+  const struct {
+    const char* uri;
+    const char* host;  // null: no printer address
+    int port;
+  } cases[] = {
+      {"zpl://192.0.2.20", "192.0.2.20", 9100},    {"zpl://printer:6101/", "printer", 6101},
+      {"socket://127.0.0.1:9100", "127.0.0.1", 9100}, {"socket://[::1]:9101/", "::1", 9101},
+      {"file:///tmp/labels", nullptr, 0},          {"usb://Maker/Model?serial=1", nullptr, 0},
+      {"zpl:///nohost", nullptr, 0},               {"not a uri", nullptr, 0},
   };
-  for (const AddressCase& c : cases) {
+  for (const auto& c : cases) {
     PrinterAddress address;
-    ASSERT_EQ(parse_printer_address(c.uri, address), c.valid) << c.uri;
-    if (!c.valid)
+    ASSERT_EQ(parse_printer_address(c.uri, address), c.host != nullptr) << c.uri;
+    if (!c.host)
       continue;
     EXPECT_EQ(address.host, c.host) << c.uri;
     EXPECT_EQ(address.port, c.port) << c.uri;

@@ -16,27 +16,6 @@
 
 namespace {
 
-using Reasons = std::set<std::string>;
-
-// What the printer says, in the virtual printer's words, and the reasons
-// CUPS must show for it.
-struct ConditionCase {
-  std::vector<std::string> state;
-  Reasons reasons;
-};
-const ConditionCase kConditionCases[] = {
-    {{"media-out"}, {"media-empty-error"}},
-    {{"ribbon-out"}, {"marker-supply-empty-error"}},
-    {{"head-open"}, {"cover-open-error"}},
-    {{"paper-jam"}, {"media-jam-error"}},
-    {{"paused"}, {"zplfilter-printer-paused-warning"}},
-    {{"media-near-end"}, {"media-low-report"}},
-    {{"cutter-fault"}, {"other-warning"}},
-    // A reply in four pieces is read whole.
-    {{"media-out", "media-near-end", "split 4"}, {"media-empty-error", "media-low-report"}},
-    {{}, {}},
-};
-
 // Every reason the filters set, for telling ours from the scheduler's own.
 const Reasons kOurReasons{"media-empty-error", "marker-supply-empty-error", "cover-open-error", "media-jam-error",
                           "zplfilter-printer-paused-warning", "media-low-report", "other-warning"};
@@ -115,22 +94,17 @@ protected:
 
 TEST_F(PrinterStatus, EachConditionReachesLpstatAndClearsAgain)
 {
-  for (const ConditionCase& c : kConditionCases) {
-    std::string name;
-    for (const std::string& line : c.state)
-      name += line + " ";
-    SCOPED_TRACE("printer state: " + name);
-    ASSERT_TRUE(set_printer_state(printer, c.state));
+  walk_conditions(printer, [&](const PrinterCondition& c) {
     const size_t before = kept_files(printer).size();
     ASSERT_GE(print(raster), 0.0) << printer_log(printer);
-    EXPECT_EQ(reasons(), c.reasons) << cupsd_log_tail(daemon);
+    EXPECT_EQ(reasons(), c.cups) << cupsd_log_tail(daemon);
     // The labels still go out, after the query and nothing else.
     const std::string bytes = kept_bytes(printer, before);
     ASSERT_EQ(bytes.rfind(kQuery, 0), 0u) << bytes.substr(0, 40);
     std::vector<DecodedLabel> labels;
     EXPECT_TRUE(decode_labels(bytes.substr(sizeof kQuery - 1), labels));
     EXPECT_EQ(labels.size(), 1u);
-  }
+  });
 }
 
 // The budget of 0.5 s holds when the printer never answers (as a backend

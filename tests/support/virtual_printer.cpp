@@ -42,6 +42,40 @@ bool set_printer_state(const VirtualPrinter& printer, const std::vector<std::str
   return write_file(next, text) && std::rename(next.c_str(), (printer.folder + "/state").c_str()) == 0;
 }
 
+const std::vector<PrinterCondition>& printer_conditions()
+{
+  static const std::vector<PrinterCondition> table{
+      {{"media-out"}, {"media-empty-error"}, {"media-empty"}},
+      {{"ribbon-out"}, {"marker-supply-empty-error"}, {"marker-supply-empty"}},
+      {{"head-open"}, {"cover-open-error"}, {"cover-open"}},
+      {{"paused"}, {"zplfilter-printer-paused-warning"}, {"other"}},
+      {{"paper-jam"}, {"media-jam-error"}, {"media-jam"}},
+      {{"cutter-fault"}, {"other-warning"}, {"other"}},
+      {{"media-near-end"}, {"media-low-report"}, {"media-low"}},
+      {{"media-out", "media-near-end", "split 4"},
+       {"media-empty-error", "media-low-report"},
+       {"media-empty", "media-low"}},
+      {{"clean-head", "media-out", "split 4"}, {"other-warning", "media-empty-error"}, {"other", "media-empty"}},
+      {{}, {}, {}},
+  };
+  return table;
+}
+
+void walk_conditions(const VirtualPrinter& printer, const std::function<void(const PrinterCondition&)>& check)
+{
+  for (const PrinterCondition& condition : printer_conditions()) {
+    std::string state;
+    for (const std::string& line : condition.state)
+      state += " " + line;
+    SCOPED_TRACE("printer state:" + (state.empty() ? " nothing to report" : state));
+    if (!set_printer_state(printer, condition.state)) {
+      ADD_FAILURE() << "the state file can't be written";
+      return;
+    }
+    check(condition);
+  }
+}
+
 std::vector<std::string> kept_files(const VirtualPrinter& printer, const std::string& prefix)
 {
   // Named kind-NNNN.zpl: sorted by their number, whatever the kind.

@@ -13,9 +13,15 @@
 // condition's name, "dpi N", "silent", "delay MS", "split N", "garble",
 // "close-after N", "stop-reading". It is replaced at once by a rename, so
 // the printer never reads half of it.
+//
+// printer_conditions() is what each state must become, in CUPS and in the
+// printer application alike; walk_conditions() sets them in order, and
+// each step shows its reasons appearing and the step before's leaving.
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +44,26 @@ std::string virtual_printer_uri(const VirtualPrinter& printer);
 
 // Replaces the state file with these lines.
 bool set_printer_state(const VirtualPrinter& printer, const std::vector<std::string>& lines);
+
+using Reasons = std::set<std::string>;
+
+// A state of the printer and the reasons it must give: a CUPS queue's
+// (the filters' STATE: lines, as lpstat shows them) and the printer
+// application's printer-state-reasons.
+struct PrinterCondition {
+  std::vector<std::string> state;  // the state file's lines
+  Reasons cups, app;
+};
+
+// Every condition the front ends name, the ones shown as "other", replies
+// in four pieces, and last a printer with nothing to report. No two steps
+// in a row give either front end the same reasons.
+const std::vector<PrinterCondition>& printer_conditions();
+
+// Sets each state of printer_conditions() in turn and calls check with
+// its row, under a trace that names the state. Stops, failing the test,
+// when a state can't be set.
+void walk_conditions(const VirtualPrinter& printer, const std::function<void(const PrinterCondition&)>& check);
 
 // The names of the files it kept whose names start with prefix ("label-",
 // "commands-", "" for both), in the order they were finished.
