@@ -17,6 +17,7 @@
 
 #include "app/job_settings.h"
 #include "app/models.h"
+#include "app/printer_link.h"
 #include "app/printer_status.h"
 #include "app/raw_zpl.h"
 #include "raster/raster.h"
@@ -50,17 +51,11 @@ struct Output {
 // one <job-name>.prn per job.
 bool is_folder_uri(const char* uri)
 {
-  if (!uri || std::strncmp(uri, "file:", 5) != 0)
+  DeviceUriParts parts;
+  if (!uri || std::strncmp(uri, "file:", 5) != 0 || !split_device_uri(uri, parts))
     return false;
-  char scheme[32], userpass[256], host[256], resource[1024];
-  int port = 0;
-  if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, userpass, sizeof userpass, host, sizeof host,
-                      &port, resource, sizeof resource) < HTTP_URI_STATUS_OK)
-    return false;
-  if (char* query = std::strchr(resource, '?'))
-    *query = '\0';
   struct stat info {};
-  return stat(resource, &info) == 0 && S_ISDIR(info.st_mode);
+  return stat(parts.resource, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // True when the job's printer writes a file per job into a folder.

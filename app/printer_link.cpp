@@ -202,19 +202,29 @@ ssize_t device_write(pappl_device_t* device, const void* buffer, size_t bytes)
 
 }  // namespace
 
+bool split_device_uri(const char* uri, DeviceUriParts& parts)
+{
+  char userpass[256];
+  parts.port = 0;
+  if (!uri || httpSeparateURI(HTTP_URI_CODING_ALL, uri, parts.scheme, sizeof parts.scheme, userpass, sizeof userpass,
+                              parts.host, sizeof parts.host, &parts.port, parts.resource,
+                              sizeof parts.resource) < HTTP_URI_STATUS_OK)
+    return false;
+  if (char* query = std::strchr(parts.resource, '?'))
+    *query = '\0';
+  return true;
+}
+
 bool parse_printer_address(const char* uri, PrinterAddress& address)
 {
-  if (!uri)
+  DeviceUriParts parts;
+  if (!split_device_uri(uri, parts))
     return false;
-  char scheme[32], userpass[256], host[256], resource[1024];
-  int port = 0;
-  if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, userpass, sizeof userpass, host, sizeof host,
-                      &port, resource, sizeof resource) < HTTP_URI_STATUS_OK)
+  if ((std::strcmp(parts.scheme, kZplScheme) != 0 && std::strcmp(parts.scheme, "socket") != 0) ||
+      parts.host[0] == '\0')
     return false;
-  if ((std::strcmp(scheme, kZplScheme) != 0 && std::strcmp(scheme, "socket") != 0) || host[0] == '\0')
-    return false;
-  address.host = host;
-  address.port = port > 0 ? port : kDefaultPrinterPort;
+  address.host = parts.host;
+  address.port = parts.port > 0 ? parts.port : kDefaultPrinterPort;
   return true;
 }
 

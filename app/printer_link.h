@@ -33,6 +33,17 @@ struct PrinterAddress {
   int port = kDefaultPrinterPort;
 };
 
+// A device URI taken apart, its resource without the query.
+struct DeviceUriParts {
+  char scheme[32];
+  char host[256];
+  int port;
+  char resource[1024];
+};
+
+// False for a URI that is none (httpSeparateURI can't take it apart).
+bool split_device_uri(const char* uri, DeviceUriParts& parts);
+
 // The address in a zpl:// or socket:// device URI ("zpl://10.0.0.5:6101",
 // "socket://printer/"); the port is 9100 when the URI names none. False for
 // other schemes and for URIs without a host.
