@@ -7,7 +7,7 @@
 //     PrinterApp app;  // ends the server when it goes out of scope
 //     ASSERT_TRUE(start_printer_app(app, build_paths().printerApp, root.path));
 //     ASSERT_EQ(run_app(app, {"add", "-d", "p203", "-v", "file://" + out, "-m", "zpl_203dpi"}).status, 0);
-//     const int job = submit_to_app(app, "p203", "label", file);
+//     const int job = submit_to_app(app, "p203", "label", pwg_sample(test_model(203), root.path));
 //     const std::string printed = wait_for_closed_file(out + "/label.prn");
 #pragma once
 
