@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/text.h"
+
 namespace {
 
 constexpr uint32_t kHostStatusFields1 = 12, kHostStatusFields2 = 11, kHostStatusFields3 = 2;
@@ -11,22 +13,6 @@ struct Density {
   int dpi;
 };
 constexpr Density kDensities[] = {{8, 203}, {12, 300}, {24, 600}};
-
-// Space or tab: what printers pad their reply fields with.
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-// Line ends and blanks: what may stand between the strings of a reply.
-bool is_filler(char c) { return is_blank(c) || c == '\r' || c == '\n'; }
-
-// text without blanks and line ends at either end.
-std::string_view trim_blanks(std::string_view text)
-{
-  while (!text.empty() && is_filler(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && is_filler(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
 
 // Cuts the text before the first separator off text and returns it; the
 // separator is dropped. Without one, returns all of text.
@@ -38,43 +24,16 @@ std::string_view take_until(std::string_view& text, char separator)
   return head;
 }
 
-// The next word of a line, blanks around it skipped.
-std::string_view take_word(std::string_view& text)
-{
-  while (!text.empty() && is_blank(text.front()))
-    text.remove_prefix(1);
-  size_t end = 0;
-  while (end < text.size() && !is_blank(text[end]))
-    ++end;
-  const std::string_view word = text.substr(0, end);
-  text.remove_prefix(end);
-  return word;
-}
-
 // The next line that is not empty, CR and LF dropped.
 std::string_view take_line(std::string_view& text)
 {
   std::string_view line;
   while (line.empty() && !text.empty()) {
     const size_t end = text.find_first_of("\r\n");
-    line = trim_blanks(text.substr(0, end));
+    line = trim(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
   }
   return line;
-}
-
-// Decimal digits only, at most nine of them.
-bool parse_unsigned(std::string_view text, uint32_t& value)
-{
-  if (text.empty() || text.size() > 9)
-    return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9')
-      return false;
-    value = value * 10 + static_cast<uint32_t>(c - '0');
-  }
-  return true;
 }
 
 // Exactly eight hexadecimal digits.
@@ -113,7 +72,7 @@ bool parse_status_line(std::string_view line, std::string_view label, uint32_t& 
 {
   bool flag = false;
   return take_word(line) == label && parse_flag(take_word(line), flag) && parse_hex_group(take_word(line), group2) &&
-         parse_hex_group(take_word(line), group1) && trim_blanks(line).empty();
+         parse_hex_group(take_word(line), group1) && trim(line).empty();
 }
 
 // The text of a ~HQES reply between STX and ETX: the heading and the two
@@ -133,7 +92,7 @@ bool split_fields(std::string_view text, std::array<std::string_view, N>& fields
 {
   size_t n = 0;
   while (n < N && !text.empty())
-    fields[n++] = trim_blanks(take_until(text, ','));
+    fields[n++] = trim(take_until(text, ','));
   return n >= count;
 }
 
@@ -148,7 +107,7 @@ bool decode_host_status(std::string_view text, HostStatus& status)
       !split_fields(take_until(text, kEtx), three, kHostStatusFields3))
     return false;
   return parse_flag(one[1], status.paperOut) && parse_flag(one[2], status.paused) &&
-         parse_unsigned(one[3], status.labelLengthDots) && parse_flag(two[2], status.headOpen) &&
+         parse_digits(one[3], status.labelLengthDots) && parse_flag(two[2], status.headOpen) &&
          parse_flag(two[3], status.ribbonOut);
 }
 
@@ -157,19 +116,19 @@ bool parse_memory(std::string_view text, uint32_t& kb)
 {
   if (text.size() > 2 && text.substr(text.size() - 2) == "KB")
     text.remove_suffix(2);
-  return parse_unsigned(text, kb);
+  return parse_digits(text, kb);
 }
 
 // "model,version,dpmm,memory[,options]"; options may hold commas of their own.
 bool decode_identification(std::string_view text, PrinterIdentity& identity)
 {
   text = take_until(text, kEtx);
-  identity.model = std::string(trim_blanks(take_until(text, ',')));
-  identity.version = std::string(trim_blanks(take_until(text, ',')));
-  const std::string_view density = trim_blanks(take_until(text, ','));
-  const std::string_view memory = trim_blanks(take_until(text, ','));
-  identity.options = std::string(trim_blanks(text));
-  return !identity.model.empty() && parse_unsigned(density, identity.dotsPerMm) &&
+  identity.model = std::string(trim(take_until(text, ',')));
+  identity.version = std::string(trim(take_until(text, ',')));
+  const std::string_view density = trim(take_until(text, ','));
+  const std::string_view memory = trim(take_until(text, ','));
+  identity.options = std::string(trim(text));
+  return !identity.model.empty() && parse_digits(density, identity.dotsPerMm) &&
          parse_memory(memory, identity.memoryKb);
 }
 
@@ -196,7 +155,7 @@ ReplyProgress feed_byte(ReplyReader& reader, char c)
       reader.inString = true;
       return ReplyProgress::kNeedMore;
     }
-    return is_filler(c) ? ReplyProgress::kNeedMore : ReplyProgress::kGarbled;
+    return is_space(c) ? ReplyProgress::kNeedMore : ReplyProgress::kGarbled;
   }
   if (c == kStx || reader.size == reader.text.size())
     return ReplyProgress::kGarbled;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace {
 
 // Settings that take a number, and the largest they take.
@@ -31,33 +33,11 @@ constexpr FlagSetting kFlagSettings[] = {
 
 constexpr size_t kMaxStateFile = 64 * 1024;
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-// The next word of a line, blanks around it skipped.
-std::string_view take_word(std::string_view& line)
-{
-  while (!line.empty() && is_blank(line.front()))
-    line.remove_prefix(1);
-  size_t end = 0;
-  while (end < line.size() && !is_blank(line[end]))
-    ++end;
-  const std::string_view word = line.substr(0, end);
-  line.remove_prefix(end);
-  return word;
-}
-
 // Decimal digits only, at most max.
 bool parse_count(std::string_view text, uint32_t max, uint32_t& value)
 {
-  if (text.empty() || text.size() > 9)
-    return false;
   uint32_t number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9')
-      return false;
-    number = number * 10 + static_cast<uint32_t>(c - '0');
-  }
-  if (number > max)
+  if (!parse_digits(text, number) || number > max)
     return false;
   value = number;
   return true;

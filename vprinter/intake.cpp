@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/text.h"
+
 namespace {
 
 // The commands, upper case, as they end the window.
@@ -17,8 +19,6 @@ constexpr CommandText kCommands[] = {
     {"~WC", Action::kSelfTest},           {"~JC", Action::kCalibrate},
 };
 constexpr std::string_view kLabelEnd = "^XZ";
-
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string receiving_path(const Intake& intake) { return intake.folder + "/.receiving.zpl"; }
 

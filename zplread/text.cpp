@@ -1,14 +1,5 @@
 #include "zplread/text.h"
 
-std::string_view trim(std::string_view text)
-{
-  while (!text.empty() && is_space(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && is_space(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
 bool parse_number(std::string_view text, int64_t& value)
 {
   text = trim(text);

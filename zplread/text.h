@@ -5,11 +5,7 @@
 #include <string>
 #include <string_view>
 
-// Space, tab, CR or LF: what ZPL skips between commands.
-inline bool is_space(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
-
-// text without spaces, tabs, CR and LF at either end.
-std::string_view trim(std::string_view text);
+#include "common/text.h"
 
 // A whole number of up to ten digits with an optional minus sign, spaces
 // around it allowed. Returns false for anything else.
