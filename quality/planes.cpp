@@ -6,15 +6,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include <cups/raster.h>
-#include <png.h>
 
+#include "zplread/render.h"
 #include "zplread/zpl_parse.h"
 
 namespace {
@@ -29,16 +28,6 @@ struct RasterFile {
       cupsRasterClose(raster);
     if (fd >= 0)
       close(fd);
-  }
-};
-
-// Closes a stdio file when it goes out of scope.
-struct FileOwner {
-  FILE* file = nullptr;
-  ~FileOwner()
-  {
-    if (file)
-      std::fclose(file);
   }
 };
 
@@ -75,14 +64,6 @@ std::vector<float> gaussian_kernel(double sigma)
     k = static_cast<float>(k / sum);
   return kernel;
 }
-
-void on_png_error(png_structp png, png_const_charp message)
-{
-  *static_cast<std::string*>(png_get_error_ptr(png)) = message;
-  std::longjmp(png_jmpbuf(png), 1);
-}
-
-void on_png_warning(png_structp, png_const_charp) {}
 
 }  // namespace
 
@@ -216,31 +197,6 @@ std::vector<float> gaussian_blur(const Plane& plane, double sigma)
 
 bool write_grey_png(const std::string& path, const Plane& plane, std::string& error)
 {
-  FileOwner file;
-  file.file = std::fopen(path.c_str(), "wb");
-  if (!file.file) {
-    error = "can't write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, on_png_error, on_png_warning);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info) {
-    png_destroy_write_struct(&png, &info);
-    error = "libpng: out of memory";
-    return false;
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_init_io(png, file.file);
-  png_set_compression_level(png, 9);
-  png_set_IHDR(png, info, plane.width, plane.height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (uint32_t y = 0; y < plane.height; ++y)
-    png_write_row(png, plane.px.data() + size_t(y) * plane.width);
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return true;
+  const auto row = [&](uint32_t y) { return plane.px.data() + size_t(y) * plane.width; };
+  return write_grey_png(path, plane.width, plane.height, 8, row, error);
 }

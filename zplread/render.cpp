@@ -65,10 +65,9 @@ void draw_row(const Label& label, PictureSize size, uint32_t y, uint8_t* row)
   }
 }
 
-bool write_png(const std::string& path, const Label& label, std::string& error)
+bool write_grey_png(const std::string& path, uint32_t width, uint32_t height, int depth, const PngRowSource& rowOf,
+                    std::string& error)
 {
-  const PictureSize size = picture_size(label);
-  std::vector<uint8_t> row((size.width + 7) / 8);
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) {
     error = "can't write " + path + ": " + std::strerror(errno);
@@ -91,14 +90,13 @@ bool write_png(const std::string& path, const Label& label, std::string& error)
     return false;
   }
   png_init_io(png, file);
-  png_set_IHDR(png, info, size.width, size.height, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, width, height, depth, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  png_set_invert_mono(png);  // set bits are black dots; 1-bit grey has 0 black
-  for (uint32_t y = 0; y < size.height; ++y) {
-    draw_row(label, size, y, row.data());
-    png_write_row(png, row.data());
-  }
+  if (depth == 1)
+    png_set_invert_mono(png);  // set bits are black dots; 1-bit grey has 0 black
+  for (uint32_t y = 0; y < height; ++y)
+    png_write_row(png, rowOf(y));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   if (std::fclose(file) != 0) {
@@ -106,4 +104,15 @@ bool write_png(const std::string& path, const Label& label, std::string& error)
     return false;
   }
   return true;
+}
+
+bool write_png(const std::string& path, const Label& label, std::string& error)
+{
+  const PictureSize size = picture_size(label);
+  std::vector<uint8_t> row((size.width + 7) / 8);
+  const auto drawn = [&](uint32_t y) {
+    draw_row(label, size, y, row.data());
+    return static_cast<const uint8_t*>(row.data());
+  };
+  return write_grey_png(path, size.width, size.height, 1, drawn, error);
 }
