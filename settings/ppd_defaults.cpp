@@ -59,15 +59,22 @@ void apply_custom_size(LabelDoc* doc, const char* value)
   doc->pageHeight = low16(truncate_to_int32(height));
 }
 
-// Logs a present attribute and stores its number; an absent one changes
-// nothing.
-void apply_number(ppd_file_t* ppd, const char* keyword, int16_t* field, int divisor = 1)
+// The value of a Default* attribute, logged; null when the PPD has none.
+const char* logged_default(ppd_file_t* ppd, const char* keyword)
 {
   const ppd_attr_t* attr = find_attr(ppd, keyword);
   if (!attr)
-    return;
-  WriteLog("ppdfile %s:%s", attr->name, attr->value ? attr->value : "");
-  *field = low16(parse_decimal(attr->value) / divisor);
+    return nullptr;
+  const char* value = attr->value ? attr->value : "";
+  WriteLog("ppdfile %s:%s", attr->name, value);
+  return value;
+}
+
+// Stores a present attribute's number; an absent one changes nothing.
+void apply_number(ppd_file_t* ppd, const char* keyword, int16_t* field, int divisor = 1)
+{
+  if (const char* value = logged_default(ppd, keyword))
+    *field = low16(parse_decimal(value) / divisor);
 }
 
 // The media settings' Default* attributes: an unknown choice or a
@@ -83,16 +90,11 @@ void apply_media_defaults(ppd_file_t* ppd, LabelDoc* doc)
       {"DefaultMediaTracking", kMediaTrackingOption, &doc->mediaTracking},
       {"DefaultMediaType", kMediaTypeOption, &doc->mediaType},
   };
-  for (const auto& choice : choices) {
-    if (const ppd_attr_t* attr = find_attr(ppd, choice.keyword)) {
-      WriteLog("ppdfile %s:%s", attr->name, attr->value ? attr->value : "");
-      parse_media_choice(choice.option, attr->value, choice.field);
-    }
-  }
-  if (const ppd_attr_t* attr = find_attr(ppd, "DefaultTearOffset")) {
-    WriteLog("ppdfile %s:%s", attr->name, attr->value ? attr->value : "");
-    parse_tear_offset(attr->value, &doc->tearOffset);
-  }
+  for (const auto& choice : choices)
+    if (const char* value = logged_default(ppd, choice.keyword))
+      parse_media_choice(choice.option, value, choice.field);
+  if (const char* value = logged_default(ppd, "DefaultTearOffset"))
+    parse_tear_offset(value, &doc->tearOffset);
 }
 
 }  // namespace
@@ -109,27 +111,22 @@ void set_pstops_with_ppd(LabelDoc* doc)
   }
   WriteLog("module_number:%d", ppd->model_number);
 
-  if (const ppd_attr_t* size = find_attr(ppd.get(), "DefaultPageSize")) {
-    const char* value = size->value ? size->value : "";
-    WriteLog("ppdfile %s:%s", size->name, value);
-    if (std::strstr(value, "Custom"))
-      apply_custom_size(doc, value);
+  if (const char* size = logged_default(ppd.get(), "DefaultPageSize")) {
+    if (std::strstr(size, "Custom"))
+      apply_custom_size(doc, size);
     else
-      lookup_page_size(doc, value);
+      lookup_page_size(doc, size);
   }
   apply_number(ppd.get(), "DefaultDarkness", &doc->darkness);
   apply_number(ppd.get(), "DefaultPrintSpeed", &doc->printSpeed, 10);
   apply_number(ppd.get(), "DefaultVertical", &doc->vertical);
   apply_number(ppd.get(), "DefaultHorizontal", &doc->horizontal);
   apply_number(ppd.get(), "DefaultDottedLine", &doc->dottedLine);
-  if (const ppd_attr_t* halftone = find_attr(ppd.get(), "DefaultHalftone")) {
-    WriteLog("ppdfile %s:%s", halftone->name, halftone->value ? halftone->value : "");
-    parse_halftone(halftone->value, &doc->halftone);
-  }
-  if (const ppd_attr_t* query = find_attr(ppd.get(), "DefaultStatusQuery")) {
-    WriteLog("ppdfile %s:%s", query->name, query->value ? query->value : "");
-    parse_status_query(query->value, &doc->statusQuery);
-  }
+  // An unknown choice keeps the built-in one.
+  if (const char* halftone = logged_default(ppd.get(), "DefaultHalftone"))
+    parse_halftone(halftone, &doc->halftone);
+  if (const char* query = logged_default(ppd.get(), "DefaultStatusQuery"))
+    parse_status_query(query, &doc->statusQuery);
   apply_media_defaults(ppd.get(), doc);
 
   WriteLog("ppdfile PageSize:%dx%d", doc->pageWidth, doc->pageHeight);
