@@ -35,33 +35,38 @@ int32_t truncate_to_int32(double value)
   return static_cast<int32_t>(value);
 }
 
-bool parse_halftone(const char* text, Halftone* mode)
+namespace {
+
+// A choice of a setting that is a word: its name and its value.
+template <typename T>
+struct NamedChoice {
+  const char* name;
+  T value;
+};
+
+// Stores the value of the choice named text; false for any other text,
+// which leaves *value as it was.
+template <typename T, size_t N>
+bool parse_named(const NamedChoice<T> (&choices)[N], const char* text, T* value)
 {
-  struct Choice {
-    const char* name;
-    Halftone mode;
-  };
-  static constexpr Choice kChoices[] = {
-      {"Threshold", Halftone::kThreshold}, {"Auto", Halftone::kAuto}, {"Photo", Halftone::kPhoto}};
-  for (const Choice& choice : kChoices) {
+  for (const NamedChoice<T>& choice : choices) {
     if (text && std::strcmp(text, choice.name) == 0) {
-      *mode = choice.mode;
+      *value = choice.value;
       return true;
     }
   }
   return false;
 }
 
-bool parse_status_query(const char* text, StatusQuery* query)
-{
-  if (text && std::strcmp(text, "Auto") == 0)
-    *query = StatusQuery::kAuto;
-  else if (text && std::strcmp(text, "Off") == 0)
-    *query = StatusQuery::kOff;
-  else
-    return false;
-  return true;
-}
+constexpr NamedChoice<Halftone> kHalftoneChoices[] = {
+    {"Threshold", Halftone::kThreshold}, {"Auto", Halftone::kAuto}, {"Photo", Halftone::kPhoto}};
+constexpr NamedChoice<StatusQuery> kStatusQueryChoices[] = {{"Auto", StatusQuery::kAuto}, {"Off", StatusQuery::kOff}};
+
+}  // namespace
+
+bool parse_halftone(const char* text, Halftone* mode) { return parse_named(kHalftoneChoices, text, mode); }
+
+bool parse_status_query(const char* text, StatusQuery* query) { return parse_named(kStatusQueryChoices, text, query); }
 
 void lookup_page_size(LabelDoc* doc, const char* sizeName)
 {
