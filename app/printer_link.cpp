@@ -24,8 +24,9 @@ constexpr std::chrono::milliseconds kStopCheck{100};
 // same printer to end; a query holds one for at most its 0.5 s budget.
 constexpr std::chrono::milliseconds kClaimWait{1500};
 
-// How long a job's device tries to connect. PAPPL tries again every 5 s
-// and holds the printer's lock meanwhile, so a short try costs nothing.
+// How long a job's device tries to connect, when opened and when connected
+// again. PAPPL tries again every 5 s and holds the printer's lock
+// meanwhile, so a short try costs nothing.
 constexpr std::chrono::seconds kConnectTimeout{5};
 
 // Writes made outside a job (PAPPL sending what it still buffers when it
@@ -359,10 +360,10 @@ DeviceLink* device_link(pappl_printer_t* printer, pappl_device_t* device)
   return static_cast<DeviceLink*>(papplDeviceGetData(device));
 }
 
-bool reconnect(DeviceLink& link, LinkClock::time_point deadline, std::string& error)
+bool reconnect(DeviceLink& link, std::string& error)
 {
   close_connection(link.fd, link.cut);
-  link.fd = connect_printer(link.address, deadline, error);
+  link.fd = connect_printer(link.address, LinkClock::now() + kConnectTimeout, error);
   link.lost = false;
   link.cut = false;
   return link.fd >= 0;

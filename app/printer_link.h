@@ -116,6 +116,6 @@ void add_zpl_scheme();
 // zpl:// one, else null (PAPPL's own devices keep their data to themselves).
 DeviceLink* device_link(pappl_printer_t* printer, pappl_device_t* device);
 
-// Replaces a lost or cut connection by a new one within the deadline. False
-// with the cause in error.
-bool reconnect(DeviceLink& link, LinkClock::time_point deadline, std::string& error);
+// Replaces a lost or cut connection by a new one, trying as long as the
+// device's open callback does. False with the cause in error.
+bool reconnect(DeviceLink& link, std::string& error);

@@ -26,7 +26,6 @@ constexpr std::chrono::seconds kLongestBackoff{60};
 // A job whose printer dropped the connection tries again this often, as
 // PAPPL does for a device it can't open.
 constexpr std::chrono::seconds kReconnectPause{5};
-constexpr std::chrono::seconds kReconnectTimeout{5};
 constexpr std::chrono::milliseconds kPauseSlice{100};
 
 // How one query went.
@@ -163,7 +162,7 @@ bool restore_connection(pappl_job_t* job, pappl_printer_t* printer, PrinterWatch
 {
   bool told = false;
   std::string error;
-  while (!reconnect(link, LinkClock::now() + kReconnectTimeout, error)) {
+  while (!reconnect(link, error)) {
     if (!told) {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to connect to the printer again: %s; trying every %d s.",
                   error.c_str(), static_cast<int>(kReconnectPause.count()));
