@@ -57,10 +57,7 @@ bool ask_over_network(const PrinterAddress& address, ReplyReader& reader, std::s
     return false;
   }
   const int fd = connect_printer(address, deadline, why);
-  LinkWait wait;
-  wait.deadline = deadline;
-  const bool asked = fd >= 0 && send_all(fd, kIdentificationQuery, wait) == LinkResult::kDone;
-  const LinkResult read = asked ? read_reply(fd, reader, deadline) : LinkResult::kLost;
+  const LinkResult read = fd >= 0 ? ask_printer(fd, kIdentificationQuery, reader, deadline) : LinkResult::kLost;
   close_connection(fd, false);
   release_address(key);
   if (fd >= 0 && read != LinkResult::kDone)

@@ -56,13 +56,8 @@ QueryOutcome ask_error_status(int fd, LinkClock::time_point deadline, ErrorStatu
 {
   if (!drain_input(fd))
     return QueryOutcome::kLost;
-  LinkWait wait;
-  wait.deadline = deadline;
-  const LinkResult sent = send_all(fd, kErrorStatusQuery, wait);
-  if (sent != LinkResult::kDone)
-    return sent == LinkResult::kLost ? QueryOutcome::kLost : QueryOutcome::kSilent;
   ReplyReader reader = reply_reader(ReplyFormat::kErrorStatus);
-  switch (read_reply(fd, reader, deadline)) {
+  switch (ask_printer(fd, kErrorStatusQuery, reader, deadline)) {
   case LinkResult::kDone: break;
   case LinkResult::kLost: return QueryOutcome::kLost;
   default: return QueryOutcome::kSilent;
