@@ -1,11 +1,11 @@
 // Auto-detection of a printer's model from its ~HI reply.
 #include "app/auto_detect.h"
 
-#include <array>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "app/models.h"
 #include "app/printer_link.h"
@@ -38,21 +38,6 @@ void log_detection(pappl_loglevel_t level, const char* format, ...)
     std::fprintf(stderr, "%s\n", message);
 }
 
-// The driver names, made once: PAPPL keeps the pointer it is given.
-const char* driver_name_of(const ModelProfile& model)
-{
-  static const std::array<std::string, std::size(kModels)> names = [] {
-    std::array<std::string, std::size(kModels)> made;
-    for (size_t i = 0; i < made.size(); ++i)
-      made[i] = driver_name(*kModels[i]);
-    return made;
-  }();
-  for (size_t i = 0; i < names.size(); ++i)
-    if (kModels[i] == &model)
-      return names[i].c_str();
-  return nullptr;
-}
-
 // "zpl_300dpi, zpl_203dpi or zpl_600dpi".
 std::string driver_names()
 {
@@ -72,10 +57,7 @@ bool ask_over_network(const PrinterAddress& address, ReplyReader& reader, std::s
     return false;
   }
   const int fd = connect_printer(address, deadline, why);
-  LinkWait wait;
-  wait.deadline = deadline;
-  const bool asked = fd >= 0 && send_all(fd, kIdentificationQuery, wait) == LinkResult::kDone;
-  const LinkResult read = asked ? read_reply(fd, reader, deadline) : LinkResult::kLost;
+  const LinkResult read = fd >= 0 ? ask_printer(fd, kIdentificationQuery, reader, deadline) : LinkResult::kLost;
   close_connection(fd, false);
   release_address(key);
   if (fd >= 0 && read != LinkResult::kDone)
@@ -162,7 +144,7 @@ void set_detection_log(pappl_system_t* system)
 const char* zpl_autoadd_callback(const char*, const char* deviceUri, const char* deviceId, void*)
 {
   if (const ModelProfile* model = model_of_device_id(deviceId))
-    return driver_name_of(*model);
+    return kept_driver_name(*model);
   if (!deviceUri) {
     log_detection(PAPPL_LOGLEVEL_ERROR, "Auto-detection asks the printer itself, and there is no printer to ask.");
     return nullptr;
@@ -181,6 +163,6 @@ const char* zpl_autoadd_callback(const char*, const char* deviceUri, const char*
     return nullptr;
   }
   log_detection(PAPPL_LOGLEVEL_INFO, "Detected the printer at %s: %s, driver %s.", deviceUri, detection.why.c_str(),
-                driver_name_of(*detection.model));
-  return driver_name_of(*detection.model);
+                kept_driver_name(*detection.model));
+  return kept_driver_name(*detection.model);
 }

@@ -112,7 +112,6 @@ struct JobState {
   PrinterLabelSettings printer;  // as the job started
   LabelDoc doc{};
   RasterPage page;
-  uint32_t lineBytes = 0;  // grey bytes taken from each line
   CommandScratch scratch = {};
   Output output;
   JobStatus status;
@@ -199,7 +198,6 @@ bool start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, 
     return false;
   }
   state->doc = job_label_doc(*options, papplJobGetFormat(job), *state->model, state->printer);
-  state->lineBytes = header.cupsWidth;
   if (!new_raster_page(state->page, header.cupsWidth, header.cupsHeight, static_cast<unsigned>(state->doc.copies))) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to allocate a %ux%u page.", header.cupsWidth, header.cupsHeight);
     return false;
@@ -212,7 +210,7 @@ bool write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned
   JobState* state = job_state(job);
   if (!state || !state->page.grey || y >= state->page.height)
     return true;
-  std::memcpy(state->page.grey.get() + uint64_t{y} * state->page.stride, line, state->lineBytes);
+  std::memcpy(state->page.grey.get() + uint64_t{y} * state->page.stride, line, state->page.width);
   return true;
 }
 

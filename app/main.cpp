@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include <pappl/pappl.h>
 
@@ -31,27 +30,6 @@ std::string g_baseName = "zpl-printer-app";
 constexpr char kSystemName[] = "ZPL Label Printers";
 constexpr char kFooterHtml[] =
     "zpl-printer-app " ZPL_APP_VERSION " &middot; ZPL labels from the zplfilter core";
-
-// One driver per printer model, named zpl_<dpi>dpi.
-struct DriverList {
-  std::vector<std::string> names, descriptions;
-  std::vector<pappl_pr_driver_t> drivers;
-};
-
-DriverList& driver_list()
-{
-  static DriverList list = [] {
-    DriverList made;
-    for (const ModelProfile* model : kModels) {
-      made.names.push_back(driver_name(*model));
-      made.descriptions.push_back(driver_description(*model));
-    }
-    for (size_t i = 0; i < made.names.size(); ++i)
-      made.drivers.push_back({made.names[i].c_str(), made.descriptions[i].c_str(), "CMD:ZPL;", nullptr});
-    return made;
-  }();
-  return list;
-}
 
 // What the server keeps for as long as papplMainloop runs.
 struct ServerContext {
@@ -141,10 +119,10 @@ pappl_system_t* make_system(int numOptions, cups_option_t* options, void* data)
   papplSystemSetMIMECallback(system, zpl_mime_callback, nullptr);
   add_zpl_scheme();
   set_detection_log(system);
-  DriverList& list = driver_list();
+  auto& drivers = pappl_drivers();
   // The auto-add callback also gives a printer of the saved state that was
   // added as "auto" its model back, so it is set before the state loads.
-  papplSystemSetPrinterDrivers(system, static_cast<int>(list.drivers.size()), list.drivers.data(),
+  papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(),
                                zpl_autoadd_callback, zpl_printer_created, zpl_driver_callback, nullptr);
   papplSystemAddStringsData(system, "/zpl-printer-app-en.strings", "en", kEnglishStrings);
   if (!context.serving)
@@ -165,11 +143,11 @@ int main(int argc, char* argv[])
     std::string path = argv[0];
     g_baseName = basename(path.data());
   }
-  DriverList& list = driver_list();
+  auto& drivers = pappl_drivers();
   ServerContext context;
   context.serving = runs_server(argc, argv);
-  const int status = papplMainloop(argc, argv, ZPL_APP_VERSION, kFooterHtml, static_cast<int>(list.drivers.size()),
-                                   list.drivers.data(), zpl_autoadd_callback, zpl_driver_callback,
+  const int status = papplMainloop(argc, argv, ZPL_APP_VERSION, kFooterHtml, static_cast<int>(drivers.size()),
+                                   drivers.data(), zpl_autoadd_callback, zpl_driver_callback,
                                    /*subcmd_name*/ nullptr, /*subcmd_cb*/ nullptr, make_system,
                                    /*usage_cb*/ nullptr, &context);
   stop_watchdog(context.watchdog);

@@ -25,6 +25,48 @@ const ModelProfile* model_for_driver(const char* name)
   return nullptr;
 }
 
+namespace {
+
+// The strings pappl_drivers() points into.
+struct DriverTexts {
+  std::array<std::string, std::size(kModels)> names, descriptions;
+};
+
+DriverTexts& driver_texts()
+{
+  static DriverTexts texts = [] {
+    DriverTexts made;
+    for (size_t i = 0; i < std::size(kModels); ++i) {
+      made.names[i] = driver_name(*kModels[i]);
+      made.descriptions[i] = driver_description(*kModels[i]);
+    }
+    return made;
+  }();
+  return texts;
+}
+
+}  // namespace
+
+std::array<pappl_pr_driver_t, std::size(kModels)>& pappl_drivers()
+{
+  static std::array<pappl_pr_driver_t, std::size(kModels)> drivers = [] {
+    const DriverTexts& texts = driver_texts();
+    std::array<pappl_pr_driver_t, std::size(kModels)> made{};
+    for (size_t i = 0; i < made.size(); ++i)
+      made[i] = {texts.names[i].c_str(), texts.descriptions[i].c_str(), "CMD:ZPL;", nullptr};
+    return made;
+  }();
+  return drivers;
+}
+
+const char* kept_driver_name(const ModelProfile& model)
+{
+  for (size_t i = 0; i < std::size(kModels); ++i)
+    if (kModels[i] == &model)
+      return pappl_drivers()[i].name;
+  return nullptr;
+}
+
 std::string pwg_media_name(const PageEntry& size)
 {
   double width = 0, length = 0;

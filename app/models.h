@@ -4,7 +4,11 @@
 // profile or size appears here by itself.
 #pragma once
 
+#include <array>
+#include <iterator>
 #include <string>
+
+#include <pappl/pappl.h>
 
 #include "common/profile.h"
 #include "settings/settings.h"
@@ -17,6 +21,13 @@ std::string driver_description(const ModelProfile& model);
 
 // The model a driver name stands for, or null for a name of none.
 const ModelProfile* model_for_driver(const char* name);
+
+// Every model's driver as PAPPL lists them, in the order of kModels. Made
+// once and kept for the life of the program: PAPPL keeps the pointers.
+std::array<pappl_pr_driver_t, std::size(kModels)>& pappl_drivers();
+
+// The driver name of a model, from pappl_drivers(): PAPPL may keep it.
+const char* kept_driver_name(const ModelProfile& model);
 
 // The PWG name of a size of the table: its registered name where it has
 // one ("na_index-4x6_4x6in" for "4.00x6.00in"), else a self-describing one

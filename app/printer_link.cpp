@@ -24,8 +24,9 @@ constexpr std::chrono::milliseconds kStopCheck{100};
 // same printer to end; a query holds one for at most its 0.5 s budget.
 constexpr std::chrono::milliseconds kClaimWait{1500};
 
-// How long a job's device tries to connect. PAPPL tries again every 5 s
-// and holds the printer's lock meanwhile, so a short try costs nothing.
+// How long a job's device tries to connect, when opened and when connected
+// again. PAPPL tries again every 5 s and holds the printer's lock
+// meanwhile, so a short try costs nothing.
 constexpr std::chrono::seconds kConnectTimeout{5};
 
 // Writes made outside a job (PAPPL sending what it still buffers when it
@@ -38,6 +39,17 @@ constexpr std::chrono::seconds kCancelStall{2};
 
 // PAPPL itself never reads a zpl:// device; when it does, it waits this long.
 constexpr std::chrono::seconds kDeviceRead{1};
+
+// What a connection waits for the printer: until the deadline, and, while
+// stop is set, until stop(stopContext) turns true and the printer has read
+// nothing for stall, so that a label the printer is still taking is
+// finished rather than cut.
+struct LinkWait {
+  LinkClock::time_point deadline = LinkClock::time_point::max();
+  bool (*stop)(void* context) = nullptr;
+  void* stopContext = nullptr;
+  std::chrono::milliseconds stall{0};
+};
 
 // The addresses that have a connection of this program now.
 struct Claims {
@@ -108,6 +120,54 @@ int connect_one(const addrinfo& candidate, LinkClock::time_point deadline, int& 
   }
   close(fd);
   return -1;
+}
+
+// Sends every byte, waiting for the printer to read as wait allows.
+LinkResult send_all(int fd, std::string_view bytes, const LinkWait& wait)
+{
+  LinkClock::time_point lastMoved = LinkClock::now();
+  while (!bytes.empty()) {
+    const ssize_t put = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (put > 0) {
+      bytes.remove_prefix(static_cast<size_t>(put));
+      lastMoved = LinkClock::now();
+      continue;
+    }
+    if (put < 0 && errno == EINTR)
+      continue;
+    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+      return LinkResult::kLost;
+    const LinkResult ready = wait_ready(fd, POLLOUT, wait, lastMoved);
+    if (ready != LinkResult::kDone)
+      return ready;
+  }
+  return LinkResult::kDone;
+}
+
+// Reads into reader until its reply is complete or garbled (kDone), the
+// deadline passes or the connection ends.
+LinkResult read_reply(int fd, ReplyReader& reader, LinkClock::time_point deadline)
+{
+  LinkWait wait;
+  wait.deadline = deadline;
+  char piece[kMaxReplyBytes];
+  while (reader.progress == ReplyProgress::kNeedMore) {
+    const ssize_t got = recv(fd, piece, sizeof piece, 0);
+    if (got > 0) {
+      reply_feed(reader, std::string_view(piece, static_cast<size_t>(got)));
+      continue;
+    }
+    if (got == 0)
+      return LinkResult::kLost;
+    if (errno == EINTR)
+      continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+      return LinkResult::kLost;
+    const LinkResult ready = wait_ready(fd, POLLIN, wait, LinkClock::now());
+    if (ready != LinkResult::kDone)
+      return ready;
+  }
+  return LinkResult::kDone;
 }
 
 // The PAPPL device callbacks of the zpl:// scheme.
@@ -272,49 +332,12 @@ int connect_printer(const PrinterAddress& address, LinkClock::time_point deadlin
   return fd;
 }
 
-LinkResult send_all(int fd, std::string_view bytes, const LinkWait& wait)
-{
-  LinkClock::time_point lastMoved = LinkClock::now();
-  while (!bytes.empty()) {
-    const ssize_t put = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (put > 0) {
-      bytes.remove_prefix(static_cast<size_t>(put));
-      lastMoved = LinkClock::now();
-      continue;
-    }
-    if (put < 0 && errno == EINTR)
-      continue;
-    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-      return LinkResult::kLost;
-    const LinkResult ready = wait_ready(fd, POLLOUT, wait, lastMoved);
-    if (ready != LinkResult::kDone)
-      return ready;
-  }
-  return LinkResult::kDone;
-}
-
-LinkResult read_reply(int fd, ReplyReader& reader, LinkClock::time_point deadline)
+LinkResult ask_printer(int fd, std::string_view query, ReplyReader& reader, LinkClock::time_point deadline)
 {
   LinkWait wait;
   wait.deadline = deadline;
-  char piece[kMaxReplyBytes];
-  while (reader.progress == ReplyProgress::kNeedMore) {
-    const ssize_t got = recv(fd, piece, sizeof piece, 0);
-    if (got > 0) {
-      reply_feed(reader, std::string_view(piece, static_cast<size_t>(got)));
-      continue;
-    }
-    if (got == 0)
-      return LinkResult::kLost;
-    if (errno == EINTR)
-      continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK)
-      return LinkResult::kLost;
-    const LinkResult ready = wait_ready(fd, POLLIN, wait, LinkClock::now());
-    if (ready != LinkResult::kDone)
-      return ready;
-  }
-  return LinkResult::kDone;
+  const LinkResult sent = send_all(fd, query, wait);
+  return sent == LinkResult::kDone ? read_reply(fd, reader, deadline) : sent;
 }
 
 bool drain_input(int fd)
@@ -359,10 +382,10 @@ DeviceLink* device_link(pappl_printer_t* printer, pappl_device_t* device)
   return static_cast<DeviceLink*>(papplDeviceGetData(device));
 }
 
-bool reconnect(DeviceLink& link, LinkClock::time_point deadline, std::string& error)
+bool reconnect(DeviceLink& link, std::string& error)
 {
   close_connection(link.fd, link.cut);
-  link.fd = connect_printer(link.address, deadline, error);
+  link.fd = connect_printer(link.address, LinkClock::now() + kConnectTimeout, error);
   link.lost = false;
   link.cut = false;
   return link.fd >= 0;

@@ -67,27 +67,13 @@ enum class LinkResult : uint8_t {
   kLost,      // the printer closed or reset the connection
 };
 
-// What a connection waits for the printer: until the deadline, and, while
-// stop is set, until stop(stopContext) turns true and the printer has read
-// nothing for stall, so that a label the printer is still taking is
-// finished rather than cut.
-struct LinkWait {
-  LinkClock::time_point deadline = LinkClock::time_point::max();
-  bool (*stop)(void* context) = nullptr;
-  void* stopContext = nullptr;
-  std::chrono::milliseconds stall{0};
-};
-
 // Connects to the address within the deadline; a non-blocking socket, or -1
 // with the cause in error.
 int connect_printer(const PrinterAddress& address, LinkClock::time_point deadline, std::string& error);
 
-// Sends every byte, waiting for the printer to read as wait allows.
-LinkResult send_all(int fd, std::string_view bytes, const LinkWait& wait);
-
-// Reads into reader until its reply is complete or garbled (kDone), the
-// deadline passes or the connection ends.
-LinkResult read_reply(int fd, ReplyReader& reader, LinkClock::time_point deadline);
+// Sends the query and reads its reply into reader, both before the deadline:
+// kDone once the reply is complete or garbled.
+LinkResult ask_printer(int fd, std::string_view query, ReplyReader& reader, LinkClock::time_point deadline);
 
 // Reads and drops what the printer sent unasked, such as a reply that came
 // too late for its query. False when the connection has ended.
@@ -116,6 +102,6 @@ void add_zpl_scheme();
 // zpl:// one, else null (PAPPL's own devices keep their data to themselves).
 DeviceLink* device_link(pappl_printer_t* printer, pappl_device_t* device);
 
-// Replaces a lost or cut connection by a new one within the deadline. False
-// with the cause in error.
-bool reconnect(DeviceLink& link, LinkClock::time_point deadline, std::string& error);
+// Replaces a lost or cut connection by a new one, trying as long as the
+// device's open callback does. False with the cause in error.
+bool reconnect(DeviceLink& link, std::string& error);

@@ -26,7 +26,6 @@ constexpr std::chrono::seconds kLongestBackoff{60};
 // A job whose printer dropped the connection tries again this often, as
 // PAPPL does for a device it can't open.
 constexpr std::chrono::seconds kReconnectPause{5};
-constexpr std::chrono::seconds kReconnectTimeout{5};
 constexpr std::chrono::milliseconds kPauseSlice{100};
 
 // How one query went.
@@ -57,13 +56,8 @@ QueryOutcome ask_error_status(int fd, LinkClock::time_point deadline, ErrorStatu
 {
   if (!drain_input(fd))
     return QueryOutcome::kLost;
-  LinkWait wait;
-  wait.deadline = deadline;
-  const LinkResult sent = send_all(fd, kErrorStatusQuery, wait);
-  if (sent != LinkResult::kDone)
-    return sent == LinkResult::kLost ? QueryOutcome::kLost : QueryOutcome::kSilent;
   ReplyReader reader = reply_reader(ReplyFormat::kErrorStatus);
-  switch (read_reply(fd, reader, deadline)) {
+  switch (ask_printer(fd, kErrorStatusQuery, reader, deadline)) {
   case LinkResult::kDone: break;
   case LinkResult::kLost: return QueryOutcome::kLost;
   default: return QueryOutcome::kSilent;
@@ -163,7 +157,7 @@ bool restore_connection(pappl_job_t* job, pappl_printer_t* printer, PrinterWatch
 {
   bool told = false;
   std::string error;
-  while (!reconnect(link, LinkClock::now() + kReconnectTimeout, error)) {
+  while (!reconnect(link, error)) {
     if (!told) {
       papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to connect to the printer again: %s; trying every %d s.",
                   error.c_str(), static_cast<int>(kReconnectPause.count()));

@@ -36,11 +36,14 @@ inline constexpr PapplReason kPapplReasons[] = {
     {Condition::kMediaNearEnd, PAPPL_PREASON_MEDIA_LOW},
 };
 
-// Every reason this driver sets and clears; the others are PAPPL's.
-inline constexpr pappl_preason_t kManagedReasons =
-    PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_JAM | PAPPL_PREASON_COVER_OPEN |
-    PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_MEDIA_LOW | PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_OTHER |
-    PAPPL_PREASON_OFFLINE;
+// Every reason this driver sets and clears, those of the table among them,
+// so that a row added there is managed too; the others are PAPPL's.
+inline constexpr pappl_preason_t kManagedReasons = [] {
+  pappl_preason_t reasons = PAPPL_PREASON_MEDIA_NEEDED | PAPPL_PREASON_OTHER | PAPPL_PREASON_OFFLINE;
+  for (const PapplReason& row : kPapplReasons)
+    reasons |= row.reason;
+  return reasons;
+}();
 
 // The reasons of a reply's conditions; media out also needs media while a
 // job waits for it.
