@@ -2,17 +2,19 @@
 
 #include <cstdio>
 
+#include "common/profile.h"
 #include "common/text.h"
 
 namespace {
 
 constexpr uint32_t kHostStatusFields1 = 12, kHostStatusFields2 = 11, kHostStatusFields3 = 2;
 
-struct Density {
-  uint32_t dotsPerMm;
-  int dpi;
-};
-constexpr Density kDensities[] = {{8, 203}, {12, 300}, {24, 600}};
+// The whole dots per millimetre a printer of the model reports in ~HI:
+// 11.8 is reported as 12, 23.6 as 24.
+constexpr uint32_t reported_dots_per_mm(const ModelProfile& model)
+{
+  return static_cast<uint32_t>(model.dotsPerMm + 0.5);
+}
 
 // Cuts the text before the first separator off text and returns it; the
 // separator is dropped. Without one, returns all of text.
@@ -85,15 +87,15 @@ bool decode_error_status(std::string_view text, ErrorStatus& status)
          take_line(text).empty();
 }
 
-// Splits a comma-separated string into its fields; false when it has fewer
-// than count of them.
+// Splits a comma-separated string into its first N fields; false when it
+// has fewer.
 template <size_t N>
-bool split_fields(std::string_view text, std::array<std::string_view, N>& fields, size_t count)
+bool split_fields(std::string_view text, std::array<std::string_view, N>& fields)
 {
   size_t n = 0;
   while (n < N && !text.empty())
     fields[n++] = trim(take_until(text, ','));
-  return n >= count;
+  return n == N;
 }
 
 // The three strings of a ~HS reply, each ended by ETX in text.
@@ -102,9 +104,8 @@ bool decode_host_status(std::string_view text, HostStatus& status)
   std::array<std::string_view, kHostStatusFields1> one;
   std::array<std::string_view, kHostStatusFields2> two;
   std::array<std::string_view, kHostStatusFields3> three;
-  if (!split_fields(take_until(text, kEtx), one, kHostStatusFields1) ||
-      !split_fields(take_until(text, kEtx), two, kHostStatusFields2) ||
-      !split_fields(take_until(text, kEtx), three, kHostStatusFields3))
+  if (!split_fields(take_until(text, kEtx), one) || !split_fields(take_until(text, kEtx), two) ||
+      !split_fields(take_until(text, kEtx), three))
     return false;
   return parse_flag(one[1], status.paperOut) && parse_flag(one[2], status.paused) &&
          parse_digits(one[3], status.labelLengthDots) && parse_flag(two[2], status.headOpen) &&
@@ -249,18 +250,16 @@ std::string format_host_status(const HostStatus& status)
 
 int dpi_of_dots_per_mm(uint32_t dotsPerMm)
 {
-  for (const Density& density : kDensities)
-    if (density.dotsPerMm == dotsPerMm)
-      return density.dpi;
+  for (const ModelProfile* model : kModels)
+    if (reported_dots_per_mm(*model) == dotsPerMm)
+      return model->dpi;
   return 0;
 }
 
 uint32_t dots_per_mm_of_dpi(int dpi)
 {
-  for (const Density& density : kDensities)
-    if (density.dpi == dpi)
-      return density.dotsPerMm;
-  return 0;
+  const ModelProfile* model = find_model(dpi);
+  return model ? reported_dots_per_mm(*model) : 0;
 }
 
 std::string format_identification(const PrinterIdentity& identity)

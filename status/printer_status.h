@@ -65,9 +65,6 @@ inline constexpr std::array<ConditionEntry, 11> kConditions{{
     {Condition::kMediaNearEnd, "media-near-end", true, 0x8, "media near its end"},
 }};
 
-// The table row of a condition.
-constexpr const ConditionEntry& condition_entry(Condition c) { return kConditions[static_cast<size_t>(c)]; }
-
 // The condition of a neutral name; false for a name the table lacks.
 bool find_condition(std::string_view name, Condition& condition);
 
@@ -121,11 +118,13 @@ struct PrinterIdentity {
   std::string options;
 };
 
-// 8, 12 or 24 dots per millimetre as the nominal resolution: 203, 300 or
-// 600 dpi; 0 for any other density.
+// The resolution of the model (common/profile.h) whose printers report
+// these dots per millimetre: 8, 12 or 24 give 203, 300 or 600 dpi; 0 for
+// any other density.
 int dpi_of_dots_per_mm(uint32_t dotsPerMm);
 
-// The dots per millimetre a printer of dpi reports: 8, 12, 24; 0 for others.
+// The dots per millimetre a printer of the model of dpi reports: 8, 12,
+// 24; 0 for a resolution no model has.
 uint32_t dots_per_mm_of_dpi(int dpi);
 
 // STX "model,version,dpmm,memoryKB,options" ETX.
