@@ -9,6 +9,18 @@ namespace {
 
 constexpr uint32_t kHostStatusFields1 = 12, kHostStatusFields2 = 11, kHostStatusFields3 = 2;
 
+// The conditions ~HS carries, each as a flag of its own.
+struct HostFlag {
+  Condition condition;
+  bool HostStatus::*field;
+};
+constexpr HostFlag kHostFlags[] = {
+    {Condition::kMediaOut, &HostStatus::paperOut},
+    {Condition::kPaused, &HostStatus::paused},
+    {Condition::kHeadOpen, &HostStatus::headOpen},
+    {Condition::kRibbonOut, &HostStatus::ribbonOut},
+};
+
 // The whole dots per millimetre a printer of the model reports in ~HI:
 // 11.8 is reported as 12, 23.6 as 24.
 constexpr uint32_t reported_dots_per_mm(const ModelProfile& model)
@@ -221,15 +233,18 @@ std::string format_error_status(const ErrorStatus& status)
 ConditionSet conditions_of(const HostStatus& status)
 {
   ConditionSet set = 0;
-  if (status.paperOut)
-    set |= condition_bit(Condition::kMediaOut);
-  if (status.paused)
-    set |= condition_bit(Condition::kPaused);
-  if (status.headOpen)
-    set |= condition_bit(Condition::kHeadOpen);
-  if (status.ribbonOut)
-    set |= condition_bit(Condition::kRibbonOut);
+  for (const HostFlag& flag : kHostFlags)
+    if (status.*flag.field)
+      set |= condition_bit(flag.condition);
   return set;
+}
+
+HostStatus host_status_of(ConditionSet conditions)
+{
+  HostStatus status;
+  for (const HostFlag& flag : kHostFlags)
+    status.*flag.field = (conditions & condition_bit(flag.condition)) != 0;
+  return status;
 }
 
 std::string format_host_status(const HostStatus& status)

@@ -104,6 +104,10 @@ struct HostStatus {
 // The conditions ~HS can tell: media out, paused, head open, ribbon out.
 ConditionSet conditions_of(const HostStatus& status);
 
+// The flags of those four a printer with these conditions reports; the
+// label length stays 0.
+HostStatus host_status_of(ConditionSet conditions);
+
 // The three STX...ETX CR LF strings, with the fields ~HS does not carry
 // from status at the values of an idle printer.
 std::string format_host_status(const HostStatus& status);

@@ -111,11 +111,7 @@ std::string reply_for(ReplyFormat format, const PrinterState& state)
   switch (format) {
   case ReplyFormat::kErrorStatus: reply = format_error_status(error_status_of(state.conditions)); break;
   case ReplyFormat::kHostStatus: {
-    HostStatus host;
-    host.paperOut = state.conditions & condition_bit(Condition::kMediaOut);
-    host.paused = state.conditions & condition_bit(Condition::kPaused);
-    host.headOpen = state.conditions & condition_bit(Condition::kHeadOpen);
-    host.ribbonOut = state.conditions & condition_bit(Condition::kRibbonOut);
+    HostStatus host = host_status_of(state.conditions);
     host.labelLengthDots = dots_per_mm_of_dpi(state.dpi) * 152;
     reply = format_host_status(host);
     break;
