@@ -97,10 +97,7 @@ void report_reply(const ReplyReader& reader)
     return;
   }
   const ConditionSet conditions = conditions_of(reader.errorStatus);
-  std::string names;
-  for (const ConditionEntry& entry : kConditions)
-    if (conditions & condition_bit(entry.condition))
-      names += std::string(names.empty() ? "" : ", ") + std::string(entry.text);
+  std::string names = join_conditions(conditions, &ConditionEntry::text, ", ");
   const bool unknown = has_unknown_bits(reader.errorStatus);
   if (unknown)
     names += std::string(names.empty() ? "" : ", ") + "other conditions";

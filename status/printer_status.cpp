@@ -194,6 +194,20 @@ bool find_condition(std::string_view name, Condition& condition)
   return false;
 }
 
+std::string join_conditions(ConditionSet conditions, std::string_view ConditionEntry::*word,
+                            std::string_view separator)
+{
+  std::string joined;
+  for (const ConditionEntry& entry : kConditions) {
+    if (!(conditions & condition_bit(entry.condition)))
+      continue;
+    if (!joined.empty())
+      joined += separator;
+    joined += entry.*word;
+  }
+  return joined;
+}
+
 ConditionSet conditions_of(const ErrorStatus& status)
 {
   ConditionSet set = 0;

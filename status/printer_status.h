@@ -65,6 +65,11 @@ inline constexpr std::array<ConditionEntry, 11> kConditions{{
     {Condition::kMediaNearEnd, "media-near-end", true, 0x8, "media near its end"},
 }};
 
+// The conditions of a set in table order, each as its name or its text
+// (word), joined by separator; empty for none.
+std::string join_conditions(ConditionSet conditions, std::string_view ConditionEntry::*word,
+                            std::string_view separator);
+
 // The condition of a neutral name; false for a name the table lacks.
 bool find_condition(std::string_view name, Condition& condition);
 

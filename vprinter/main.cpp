@@ -201,10 +201,7 @@ void write_all(int fd, std::string_view bytes)
 // The conditions a state reports, for the log: "media-out paused", "ready".
 std::string condition_names(ConditionSet conditions)
 {
-  std::string names;
-  for (const ConditionEntry& entry : kConditions)
-    if (conditions & condition_bit(entry.condition))
-      names += (names.empty() ? "" : " ") + std::string(entry.name);
+  const std::string names = join_conditions(conditions, &ConditionEntry::name, " ");
   return names.empty() ? "ready" : names;
 }
 
