@@ -58,8 +58,3 @@ void status_collect(StatusSession& session);
 // what is left of the budget, and reports it. Returns at once once the job
 // is cancelled.
 void status_finish(StatusSession& session, CancelFlag cancelled);
-
-// Writes the STATE: lines for a reply to err: every reason of kCupsReasons
-// the conditions name (and kOtherReason for unknown ones) set, every other
-// one cleared.
-void report_conditions(ConditionSet conditions, bool unknown, FILE* err);
