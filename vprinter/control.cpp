@@ -8,16 +8,17 @@
 
 namespace {
 
-// Settings that take a number, and the largest they take.
+// Settings that take a number, and the smallest and largest they take.
 struct NumberSetting {
   std::string_view name;
   uint32_t PrinterState::*field;
+  uint32_t min;
   uint32_t max;
 };
 constexpr NumberSetting kNumberSettings[] = {
-    {"delay", &PrinterState::delayMs, 600000},
-    {"split", &PrinterState::pieces, 64},
-    {"close-after", &PrinterState::closeAfter, 1000000},
+    {"delay", &PrinterState::delayMs, 0, 600000},
+    {"split", &PrinterState::pieces, 1, 64},  // an answer is at least one write
+    {"close-after", &PrinterState::closeAfter, 0, 1000000},
 };
 
 // Settings that are a word alone.
@@ -33,11 +34,12 @@ constexpr FlagSetting kFlagSettings[] = {
 
 constexpr size_t kMaxStateFile = 64 * 1024;
 
-// Decimal digits only, at most max.
-bool parse_count(std::string_view text, uint32_t max, uint32_t& value)
+// Decimal digits only, from min to max. Leaves value alone when it returns
+// false.
+bool parse_count(std::string_view text, uint32_t min, uint32_t max, uint32_t& value)
 {
   uint32_t number = 0;
-  if (!parse_digits(text, number) || number > max)
+  if (!parse_digits(text, number) || number < min || number > max)
     return false;
   value = number;
   return true;
@@ -63,9 +65,9 @@ bool apply_line(std::string_view line, PrinterState& state)
   }
   for (const NumberSetting& number : kNumberSettings)
     if (word == number.name)
-      return parse_count(value, number.max, state.*number.field) && (word != "split" || state.pieces > 0);
+      return parse_count(value, number.min, number.max, state.*number.field);
   uint32_t dpi = 0;
-  if (word == "dpi" && parse_count(value, 600, dpi) && dots_per_mm_of_dpi(static_cast<int>(dpi)) != 0) {
+  if (word == "dpi" && parse_count(value, 0, 600, dpi) && dots_per_mm_of_dpi(static_cast<int>(dpi)) != 0) {
     state.dpi = static_cast<int>(dpi);
     return true;
   }
