@@ -66,15 +66,19 @@ bool apply_line(std::string_view line, PrinterState& state)
   for (const NumberSetting& number : kNumberSettings)
     if (word == number.name)
       return parse_count(value, number.min, number.max, state.*number.field);
-  uint32_t dpi = 0;
-  if (word == "dpi" && parse_count(value, 0, 600, dpi) && dots_per_mm_of_dpi(static_cast<int>(dpi)) != 0) {
-    state.dpi = static_cast<int>(dpi);
-    return true;
-  }
-  return false;
+  return word == "dpi" && parse_dpi(value, state.dpi);
 }
 
 }  // namespace
+
+bool parse_dpi(std::string_view text, int& dpi)
+{
+  uint32_t value = 0;
+  if (!parse_digits(text, value) || dots_per_mm_of_dpi(static_cast<int>(value)) == 0)
+    return false;
+  dpi = static_cast<int>(value);
+  return true;
+}
 
 PrinterState parse_state(std::string_view text, const PrinterState& base, std::string& problems)
 {
