@@ -28,16 +28,6 @@ constexpr uint32_t reported_dots_per_mm(const ModelProfile& model)
   return static_cast<uint32_t>(model.dotsPerMm + 0.5);
 }
 
-// Cuts the text before the first separator off text and returns it; the
-// separator is dropped. Without one, returns all of text.
-std::string_view take_until(std::string_view& text, char separator)
-{
-  const size_t at = text.find(separator);
-  const std::string_view head = text.substr(0, at);
-  text.remove_prefix(at == std::string_view::npos ? text.size() : at + 1);
-  return head;
-}
-
 // The next line that is not empty, CR and LF dropped.
 std::string_view take_line(std::string_view& text)
 {

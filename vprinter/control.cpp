@@ -84,9 +84,7 @@ PrinterState parse_state(std::string_view text, const PrinterState& base, std::s
 {
   PrinterState state = base;
   for (int number = 1; !text.empty(); ++number) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    std::string_view line = take_until(text, '\n');
     line = line.substr(0, line.find('#'));
     std::string_view rest = line;
     if (take_word(rest).empty())
