@@ -12,10 +12,6 @@
 #include "common/cancel.h"
 #include "status/printer_status.h"
 
-// Everything the status costs a job: every wait and every side-channel
-// call together. A printer that answers does so within milliseconds.
-inline constexpr std::chrono::milliseconds kStatusBudget{500};
-
 // The CUPS reason of a condition. The paused printer keeps its labels until
 // someone presses its button; the standard reason "paused" would stop the
 // queue instead, so it gets a warning of our own, explained by the PPD's

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +17,11 @@
 inline constexpr std::string_view kErrorStatusQuery = "~HQES\r\n";
 inline constexpr std::string_view kHostStatusQuery = "~HS\r\n";
 inline constexpr std::string_view kIdentificationQuery = "~HI\r\n";
+
+// Everything the status costs a job: every wait, and through CUPS every
+// side-channel call, together. A printer that answers does so within
+// milliseconds.
+inline constexpr std::chrono::milliseconds kStatusBudget{500};
 
 inline constexpr char kStx = '\x02';
 inline constexpr char kEtx = '\x03';
