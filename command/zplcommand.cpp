@@ -8,13 +8,13 @@
 #include <strings.h>
 
 #include <cstdio>
-#include <memory>
 #include <string_view>
 #include <vector>
 
 #include <cups/cups.h>
 
 #include "common/cancel.h"
+#include "common/cups_file.h"
 #include "status/cups_status.h"
 
 namespace {
@@ -33,11 +33,6 @@ constexpr CommandEntry kCommands[] = {
 };
 
 constexpr char kUsage[] = "ERROR: zplcommand job-id user title copies options [file]\n";
-
-struct CupsFileCloser {
-  void operator()(cups_file_t* file) const { cupsFileClose(file); }
-};
-using CupsFile = std::unique_ptr<cups_file_t, CupsFileCloser>;
 
 // The table row of a command, named in any case as CUPS's own command
 // filter takes them; null for an unknown one.
@@ -116,7 +111,7 @@ int main(int argc, char* argv[])
     std::fputs(kUsage, stderr);
     return 1;
   }
-  CupsFile file(argc == 6 ? cupsFileStdin() : cupsFileOpen(argv[6], "r"));
+  const CupsFile file = open_job_input(argc, argv);
   if (!file) {
     std::perror("ERROR: Unable to open the command file");
     return 1;

@@ -1,5 +1,5 @@
 // The small text steps shared by the ZPL reader, the status parser and the
-// virtual printer's settings: blanks, trimming, words and counts.
+// virtual printer's settings: blanks, trimming, words, fields and counts.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +31,16 @@ constexpr std::string_view take_word(std::string_view& text)
   const std::string_view word = text.substr(0, end);
   text.remove_prefix(end);
   return word;
+}
+
+// Cuts the text before the first separator off text and returns it; the
+// separator is dropped. Without one, returns all of text.
+constexpr std::string_view take_until(std::string_view& text, char separator)
+{
+  const size_t at = text.find(separator);
+  const std::string_view head = text.substr(0, at);
+  text.remove_prefix(at == std::string_view::npos ? text.size() : at + 1);
+  return head;
 }
 
 // One to nine decimal digits and nothing else, so that the value cannot

@@ -3,11 +3,11 @@
 // Usage, as CUPS starts the last filter of a queue:
 //   zplfilter-300 job-id user title copies options [file]
 #include <cstdio>
-#include <memory>
 
 #include <cups/cups.h>
 
 #include "common/cancel.h"
+#include "common/cups_file.h"
 #include "common/log.h"
 #include "filter/model.h"
 #include "raster/raster.h"
@@ -15,11 +15,6 @@
 #include "status/cups_status.h"
 
 namespace {
-
-struct CupsFileCloser {
-  void operator()(cups_file_t* file) const { cupsFileClose(file); }
-};
-using CupsFile = std::unique_ptr<cups_file_t, CupsFileCloser>;
 
 constexpr char kUsage[] = "ERROR: rastertotarvo job-id user title copies options [file]\n";
 
@@ -83,7 +78,7 @@ int main(int argc, char* argv[])
 
   int status = 0;
   {
-    CupsFile input(argc == 6 ? cupsFileStdin() : cupsFileOpen(argv[6], "r"));
+    const CupsFile input = open_job_input(argc, argv);
     if (argc == 7)
       WriteLog("cups_file:%s", argv[6]);
 

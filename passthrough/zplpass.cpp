@@ -6,7 +6,6 @@
 //
 //     zplpass job-id user title copies options [file]
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,11 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "common/cancel.h"
 
-// Set by SIGTERM (a cancelled job): the label being written is finished and
-// nothing after it is sent.
-volatile sig_atomic_t g_stop = 0;
+namespace {
 
 constexpr size_t kChunk = 64 * 1024;
 
@@ -57,26 +54,6 @@ struct Scan {
 // How one copy ended: at the end of the job, at a label end after SIGTERM,
 // or with an ERROR line.
 enum class PassEnd : uint8_t { Done, Stopped, Failed };
-
-// Marks the job cancelled; the copy loop stops at the next label end.
-void on_sigterm(int)
-{
-  g_stop = 1;
-}
-
-// SIGTERM finishes the current label; a printer connection that goes away
-// shows as a failed write (EPIPE) instead of killing us silently.
-bool install_signals()
-{
-  struct sigaction term {};
-  term.sa_handler = on_sigterm;
-  term.sa_flags = SA_RESTART;
-  sigemptyset(&term.sa_mask);
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  return sigaction(SIGTERM, &term, nullptr) == 0 && sigaction(SIGPIPE, &ignore, nullptr) == 0;
-}
 
 // The job's copies (argument 4); anything but a positive number means one.
 long parse_copies(const char* text)
@@ -166,9 +143,9 @@ bool step(Scan& scan, uint8_t byte)
 // True when the copy may stop in front of this byte: the job is cancelled
 // and the bytes so far end with a whole label and its line end. A byte that
 // is not a line end closes the line-end part of the label before it.
-bool stop_before(const Scan& scan, uint8_t byte)
+bool stop_before(const Scan& scan, uint8_t byte, CancelFlag cancelled)
 {
-  if (!g_stop)
+  if (!*cancelled)
     return false;
   if (scan.spot == Spot::Between)
     return scan.clean;
@@ -178,7 +155,7 @@ bool stop_before(const Scan& scan, uint8_t byte)
 
 // Copies the input once to the printer, as it stands, and writes a PAGE line
 // as each label's ^XZ has been passed on.
-PassEnd copy_once(int in, Scan& scan)
+PassEnd copy_once(int in, Scan& scan, CancelFlag cancelled)
 {
   static unsigned char buffer[kChunk];
   scan.spot = Spot::Between;
@@ -194,7 +171,7 @@ PassEnd copy_once(int in, Scan& scan)
       return PassEnd::Done;
     size_t from = 0;
     for (size_t i = 0; i < static_cast<size_t>(got); ++i) {
-      if (stop_before(scan, buffer[i]))
+      if (stop_before(scan, buffer[i], cancelled))
         return send(buffer + from, i - from) ? PassEnd::Stopped : PassEnd::Failed;
       if (!step(scan, buffer[i]))
         continue;
@@ -253,7 +230,7 @@ Verdict check_zpl(int in)
 // start. On disk rather than in memory: a job may be any size. Returns the
 // file's descriptor at its start, or -1: after an ERROR line, or quietly
 // when SIGTERM comes first (nothing has been sent, so nothing is cut).
-int spool_pipe(int in)
+int spool_pipe(int in, CancelFlag cancelled)
 {
   const char* dir = std::getenv("TMPDIR");
   char path[4096];
@@ -266,7 +243,7 @@ int spool_pipe(int in)
   unlink(path);
   static unsigned char buffer[kChunk];
   for (;;) {
-    if (g_stop) {
+    if (*cancelled) {
       close(fd);
       return -1;
     }
@@ -284,7 +261,7 @@ int spool_pipe(int in)
 // Opens the job: the named file, or standard input. Input that can't be
 // read twice (a pipe, when CUPS decompresses a job for us) is spooled first.
 // Returns -1 after an ERROR line, or quietly when cancelled while spooling.
-int open_job(int argc, char* argv[])
+int open_job(int argc, char* argv[], CancelFlag cancelled)
 {
   int fd = STDIN_FILENO;
   if (argc == 7) {
@@ -296,7 +273,7 @@ int open_job(int argc, char* argv[])
   }
   if (lseek(fd, 0, SEEK_CUR) >= 0)
     return fd;
-  const int spooled = spool_pipe(fd);
+  const int spooled = spool_pipe(fd, cancelled);
   if (fd > 2)
     close(fd);
   return spooled;
@@ -304,7 +281,7 @@ int open_job(int argc, char* argv[])
 
 // Refuses what is not ZPL, then sends the job once per copy from where it
 // started. Returns the exit status.
-int pass_job(int in, long copies)
+int pass_job(int in, long copies, CancelFlag cancelled)
 {
   const off_t start = lseek(in, 0, SEEK_CUR);
   const Verdict verdict = check_zpl(in);
@@ -322,12 +299,12 @@ int pass_job(int in, long copies)
     return 1;
   }
   Scan scan;
-  for (long copy = 0; copy < copies && !g_stop; ++copy) {
+  for (long copy = 0; copy < copies && !*cancelled; ++copy) {
     if (lseek(in, start, SEEK_SET) < 0) {
       std::fprintf(stderr, "ERROR: Unable to read the job again: %s\n", std::strerror(errno));
       return 1;
     }
-    const PassEnd end = copy_once(in, scan);
+    const PassEnd end = copy_once(in, scan, cancelled);
     if (end == PassEnd::Failed)
       return 1;
     if (end == PassEnd::Stopped)
@@ -344,16 +321,14 @@ int main(int argc, char* argv[])
     std::fputs("ERROR: Usage: zplpass job-id user title copies options [file]\n", stderr);
     return 1;
   }
-  if (!install_signals()) {
-    std::fprintf(stderr, "ERROR: Unable to set up signals: %s\n", std::strerror(errno));
-    return 1;
-  }
+  // A cancelled job's label is finished and nothing after it is sent.
+  const CancelFlag cancelled = watch_for_cancel();
   FdOwner in;
-  in.fd = open_job(argc, argv);
+  in.fd = open_job(argc, argv, cancelled);
   // Cancelled before anything was sent: the job just ends.
-  if (g_stop)
+  if (*cancelled)
     return 0;
   if (in.fd < 0)
     return 1;
-  return pass_job(in.fd, parse_copies(argv[4]));
+  return pass_job(in.fd, parse_copies(argv[4]), cancelled);
 }

@@ -87,6 +87,26 @@ std::string printable(std::string_view bytes)
   return text;
 }
 
+// Writes the STATE: lines for a reply: every reason of kCupsReasons the
+// conditions name (and kOtherReason for unknown ones) set, every other one
+// cleared.
+void report_conditions(ConditionSet conditions, bool unknown)
+{
+  std::string set, clear;
+  ConditionSet named = 0;
+  for (const CupsReason& row : kCupsReasons) {
+    named |= condition_bit(row.condition);
+    std::string& list = (conditions & condition_bit(row.condition)) ? set : clear;
+    list += std::string(list.empty() ? "" : ",") + std::string(row.reason);
+  }
+  std::string& other = (unknown || (conditions & ~named)) ? set : clear;
+  other += std::string(other.empty() ? "" : ",") + std::string(kOtherReason);
+  if (!clear.empty())
+    std::fprintf(stderr, "STATE: -%s\n", clear.c_str());
+  if (!set.empty())
+    std::fprintf(stderr, "STATE: +%s\n", set.c_str());
+}
+
 // The reader's verdict for CUPS: the reasons of a complete reply, a log
 // line for a garbled one.
 void report_reply(const ReplyReader& reader)
@@ -97,15 +117,12 @@ void report_reply(const ReplyReader& reader)
     return;
   }
   const ConditionSet conditions = conditions_of(reader.errorStatus);
-  std::string names;
-  for (const ConditionEntry& entry : kConditions)
-    if (conditions & condition_bit(entry.condition))
-      names += std::string(names.empty() ? "" : ", ") + std::string(entry.text);
+  std::string names = join_conditions(conditions, &ConditionEntry::text, ", ");
   const bool unknown = has_unknown_bits(reader.errorStatus);
   if (unknown)
     names += std::string(names.empty() ? "" : ", ") + "other conditions";
   std::fprintf(stderr, "DEBUG: The printer reports: %s\n", names.empty() ? "ready" : names.c_str());
-  report_conditions(conditions, unknown, stderr);
+  report_conditions(conditions, unknown);
 }
 
 // Feeds what the back-channel holds to the reader, waiting up to wait (and
@@ -169,21 +186,4 @@ void status_finish(StatusSession& session, CancelFlag cancelled)
   if (session.reader.progress == ReplyProgress::kNeedMore)
     std::fprintf(stderr, "DEBUG: The printer did not report its status within %d ms; no reason changed\n",
                  static_cast<int>(kStatusBudget.count()));
-}
-
-void report_conditions(ConditionSet conditions, bool unknown, FILE* err)
-{
-  std::string set, clear;
-  ConditionSet named = 0;
-  for (const CupsReason& row : kCupsReasons) {
-    named |= condition_bit(row.condition);
-    std::string& list = (conditions & condition_bit(row.condition)) ? set : clear;
-    list += std::string(list.empty() ? "" : ",") + std::string(row.reason);
-  }
-  std::string& other = (unknown || (conditions & ~named)) ? set : clear;
-  other += std::string(other.empty() ? "" : ",") + std::string(kOtherReason);
-  if (!clear.empty())
-    std::fprintf(err, "STATE: -%s\n", clear.c_str());
-  if (!set.empty())
-    std::fprintf(err, "STATE: +%s\n", set.c_str());
 }

@@ -12,10 +12,6 @@
 #include "common/cancel.h"
 #include "status/printer_status.h"
 
-// Everything the status costs a job: every wait and every side-channel
-// call together. A printer that answers does so within milliseconds.
-inline constexpr std::chrono::milliseconds kStatusBudget{500};
-
 // The CUPS reason of a condition. The paused printer keeps its labels until
 // someone presses its button; the standard reason "paused" would stop the
 // queue instead, so it gets a warning of our own, explained by the PPD's
@@ -58,8 +54,3 @@ void status_collect(StatusSession& session);
 // what is left of the budget, and reports it. Returns at once once the job
 // is cancelled.
 void status_finish(StatusSession& session, CancelFlag cancelled);
-
-// Writes the STATE: lines for a reply to err: every reason of kCupsReasons
-// the conditions name (and kOtherReason for unknown ones) set, every other
-// one cleared.
-void report_conditions(ConditionSet conditions, bool unknown, FILE* err);

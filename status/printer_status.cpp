@@ -2,26 +2,30 @@
 
 #include <cstdio>
 
+#include "common/profile.h"
 #include "common/text.h"
 
 namespace {
 
 constexpr uint32_t kHostStatusFields1 = 12, kHostStatusFields2 = 11, kHostStatusFields3 = 2;
 
-struct Density {
-  uint32_t dotsPerMm;
-  int dpi;
+// The conditions ~HS carries, each as a flag of its own.
+struct HostFlag {
+  Condition condition;
+  bool HostStatus::*field;
 };
-constexpr Density kDensities[] = {{8, 203}, {12, 300}, {24, 600}};
+constexpr HostFlag kHostFlags[] = {
+    {Condition::kMediaOut, &HostStatus::paperOut},
+    {Condition::kPaused, &HostStatus::paused},
+    {Condition::kHeadOpen, &HostStatus::headOpen},
+    {Condition::kRibbonOut, &HostStatus::ribbonOut},
+};
 
-// Cuts the text before the first separator off text and returns it; the
-// separator is dropped. Without one, returns all of text.
-std::string_view take_until(std::string_view& text, char separator)
+// The whole dots per millimetre a printer of the model reports in ~HI:
+// 11.8 is reported as 12, 23.6 as 24.
+constexpr uint32_t reported_dots_per_mm(const ModelProfile& model)
 {
-  const size_t at = text.find(separator);
-  const std::string_view head = text.substr(0, at);
-  text.remove_prefix(at == std::string_view::npos ? text.size() : at + 1);
-  return head;
+  return static_cast<uint32_t>(model.dotsPerMm + 0.5);
 }
 
 // The next line that is not empty, CR and LF dropped.
@@ -85,15 +89,15 @@ bool decode_error_status(std::string_view text, ErrorStatus& status)
          take_line(text).empty();
 }
 
-// Splits a comma-separated string into its fields; false when it has fewer
-// than count of them.
+// Splits a comma-separated string into its first N fields; false when it
+// has fewer.
 template <size_t N>
-bool split_fields(std::string_view text, std::array<std::string_view, N>& fields, size_t count)
+bool split_fields(std::string_view text, std::array<std::string_view, N>& fields)
 {
   size_t n = 0;
   while (n < N && !text.empty())
     fields[n++] = trim(take_until(text, ','));
-  return n >= count;
+  return n == N;
 }
 
 // The three strings of a ~HS reply, each ended by ETX in text.
@@ -102,9 +106,8 @@ bool decode_host_status(std::string_view text, HostStatus& status)
   std::array<std::string_view, kHostStatusFields1> one;
   std::array<std::string_view, kHostStatusFields2> two;
   std::array<std::string_view, kHostStatusFields3> three;
-  if (!split_fields(take_until(text, kEtx), one, kHostStatusFields1) ||
-      !split_fields(take_until(text, kEtx), two, kHostStatusFields2) ||
-      !split_fields(take_until(text, kEtx), three, kHostStatusFields3))
+  if (!split_fields(take_until(text, kEtx), one) || !split_fields(take_until(text, kEtx), two) ||
+      !split_fields(take_until(text, kEtx), three))
     return false;
   return parse_flag(one[1], status.paperOut) && parse_flag(one[2], status.paused) &&
          parse_digits(one[3], status.labelLengthDots) && parse_flag(two[2], status.headOpen) &&
@@ -181,6 +184,20 @@ bool find_condition(std::string_view name, Condition& condition)
   return false;
 }
 
+std::string join_conditions(ConditionSet conditions, std::string_view ConditionEntry::*word,
+                            std::string_view separator)
+{
+  std::string joined;
+  for (const ConditionEntry& entry : kConditions) {
+    if (!(conditions & condition_bit(entry.condition)))
+      continue;
+    if (!joined.empty())
+      joined += separator;
+    joined += entry.*word;
+  }
+  return joined;
+}
+
 ConditionSet conditions_of(const ErrorStatus& status)
 {
   ConditionSet set = 0;
@@ -220,15 +237,18 @@ std::string format_error_status(const ErrorStatus& status)
 ConditionSet conditions_of(const HostStatus& status)
 {
   ConditionSet set = 0;
-  if (status.paperOut)
-    set |= condition_bit(Condition::kMediaOut);
-  if (status.paused)
-    set |= condition_bit(Condition::kPaused);
-  if (status.headOpen)
-    set |= condition_bit(Condition::kHeadOpen);
-  if (status.ribbonOut)
-    set |= condition_bit(Condition::kRibbonOut);
+  for (const HostFlag& flag : kHostFlags)
+    if (status.*flag.field)
+      set |= condition_bit(flag.condition);
   return set;
+}
+
+HostStatus host_status_of(ConditionSet conditions)
+{
+  HostStatus status;
+  for (const HostFlag& flag : kHostFlags)
+    status.*flag.field = (conditions & condition_bit(flag.condition)) != 0;
+  return status;
 }
 
 std::string format_host_status(const HostStatus& status)
@@ -249,18 +269,16 @@ std::string format_host_status(const HostStatus& status)
 
 int dpi_of_dots_per_mm(uint32_t dotsPerMm)
 {
-  for (const Density& density : kDensities)
-    if (density.dotsPerMm == dotsPerMm)
-      return density.dpi;
+  for (const ModelProfile* model : kModels)
+    if (reported_dots_per_mm(*model) == dotsPerMm)
+      return model->dpi;
   return 0;
 }
 
 uint32_t dots_per_mm_of_dpi(int dpi)
 {
-  for (const Density& density : kDensities)
-    if (density.dpi == dpi)
-      return density.dotsPerMm;
-  return 0;
+  const ModelProfile* model = find_model(dpi);
+  return model ? reported_dots_per_mm(*model) : 0;
 }
 
 std::string format_identification(const PrinterIdentity& identity)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +17,11 @@
 inline constexpr std::string_view kErrorStatusQuery = "~HQES\r\n";
 inline constexpr std::string_view kHostStatusQuery = "~HS\r\n";
 inline constexpr std::string_view kIdentificationQuery = "~HI\r\n";
+
+// Everything the status costs a job: every wait, and through CUPS every
+// side-channel call, together. A printer that answers does so within
+// milliseconds.
+inline constexpr std::chrono::milliseconds kStatusBudget{500};
 
 inline constexpr char kStx = '\x02';
 inline constexpr char kEtx = '\x03';
@@ -65,8 +71,10 @@ inline constexpr std::array<ConditionEntry, 11> kConditions{{
     {Condition::kMediaNearEnd, "media-near-end", true, 0x8, "media near its end"},
 }};
 
-// The table row of a condition.
-constexpr const ConditionEntry& condition_entry(Condition c) { return kConditions[static_cast<size_t>(c)]; }
+// The conditions of a set in table order, each as its name or its text
+// (word), joined by separator; empty for none.
+std::string join_conditions(ConditionSet conditions, std::string_view ConditionEntry::*word,
+                            std::string_view separator);
 
 // The condition of a neutral name; false for a name the table lacks.
 bool find_condition(std::string_view name, Condition& condition);
@@ -107,6 +115,10 @@ struct HostStatus {
 // The conditions ~HS can tell: media out, paused, head open, ribbon out.
 ConditionSet conditions_of(const HostStatus& status);
 
+// The flags of those four a printer with these conditions reports; the
+// label length stays 0.
+HostStatus host_status_of(ConditionSet conditions);
+
 // The three STX...ETX CR LF strings, with the fields ~HS does not carry
 // from status at the values of an idle printer.
 std::string format_host_status(const HostStatus& status);
@@ -121,11 +133,13 @@ struct PrinterIdentity {
   std::string options;
 };
 
-// 8, 12 or 24 dots per millimetre as the nominal resolution: 203, 300 or
-// 600 dpi; 0 for any other density.
+// The resolution of the model (common/profile.h) whose printers report
+// these dots per millimetre: 8, 12 or 24 give 203, 300 or 600 dpi; 0 for
+// any other density.
 int dpi_of_dots_per_mm(uint32_t dotsPerMm);
 
-// The dots per millimetre a printer of dpi reports: 8, 12, 24; 0 for others.
+// The dots per millimetre a printer of the model of dpi reports: 8, 12,
+// 24; 0 for a resolution no model has.
 uint32_t dots_per_mm_of_dpi(int dpi);
 
 // STX "model,version,dpmm,memoryKB,options" ETX.

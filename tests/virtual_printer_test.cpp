@@ -152,6 +152,13 @@ TEST_F(VirtualPrinterProcess, FaultsOnDemand)
   EXPECT_EQ(reader.progress, ReplyProgress::kComplete);
   EXPECT_GE(pieces, 2u) << "one write";
 
+  // An answer in no writes at all is refused; the answer comes whole.
+  ASSERT_TRUE(set_printer_state(printer, {"split 0", "media-out"}));
+  reader = ask("~HQES", ReplyFormat::kErrorStatus);
+  ASSERT_EQ(reader.progress, ReplyProgress::kComplete) << printer_log(printer);
+  EXPECT_EQ(conditions_of(reader.errorStatus), condition_bit(Condition::kMediaOut));
+  EXPECT_NE(printer_log(printer).find("line 1 means nothing: split 0"), std::string::npos) << printer_log(printer);
+
   ASSERT_TRUE(set_printer_state(printer, {"garble"}));
   EXPECT_EQ(ask("~HQES", ReplyFormat::kErrorStatus).progress, ReplyProgress::kGarbled);
   EXPECT_EQ(ask("~HI", ReplyFormat::kIdentification).progress, ReplyProgress::kGarbled);

@@ -8,16 +8,17 @@
 
 namespace {
 
-// Settings that take a number, and the largest they take.
+// Settings that take a number, and the smallest and largest they take.
 struct NumberSetting {
   std::string_view name;
   uint32_t PrinterState::*field;
+  uint32_t min;
   uint32_t max;
 };
 constexpr NumberSetting kNumberSettings[] = {
-    {"delay", &PrinterState::delayMs, 600000},
-    {"split", &PrinterState::pieces, 64},
-    {"close-after", &PrinterState::closeAfter, 1000000},
+    {"delay", &PrinterState::delayMs, 0, 600000},
+    {"split", &PrinterState::pieces, 1, 64},  // an answer is at least one write
+    {"close-after", &PrinterState::closeAfter, 0, 1000000},
 };
 
 // Settings that are a word alone.
@@ -33,11 +34,12 @@ constexpr FlagSetting kFlagSettings[] = {
 
 constexpr size_t kMaxStateFile = 64 * 1024;
 
-// Decimal digits only, at most max.
-bool parse_count(std::string_view text, uint32_t max, uint32_t& value)
+// Decimal digits only, from min to max. Leaves value alone when it returns
+// false.
+bool parse_count(std::string_view text, uint32_t min, uint32_t max, uint32_t& value)
 {
   uint32_t number = 0;
-  if (!parse_digits(text, number) || number > max)
+  if (!parse_digits(text, number) || number < min || number > max)
     return false;
   value = number;
   return true;
@@ -63,24 +65,26 @@ bool apply_line(std::string_view line, PrinterState& state)
   }
   for (const NumberSetting& number : kNumberSettings)
     if (word == number.name)
-      return parse_count(value, number.max, state.*number.field) && (word != "split" || state.pieces > 0);
-  uint32_t dpi = 0;
-  if (word == "dpi" && parse_count(value, 600, dpi) && dots_per_mm_of_dpi(static_cast<int>(dpi)) != 0) {
-    state.dpi = static_cast<int>(dpi);
-    return true;
-  }
-  return false;
+      return parse_count(value, number.min, number.max, state.*number.field);
+  return word == "dpi" && parse_dpi(value, state.dpi);
 }
 
 }  // namespace
+
+bool parse_dpi(std::string_view text, int& dpi)
+{
+  uint32_t value = 0;
+  if (!parse_digits(text, value) || dots_per_mm_of_dpi(static_cast<int>(value)) == 0)
+    return false;
+  dpi = static_cast<int>(value);
+  return true;
+}
 
 PrinterState parse_state(std::string_view text, const PrinterState& base, std::string& problems)
 {
   PrinterState state = base;
   for (int number = 1; !text.empty(); ++number) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    std::string_view line = take_until(text, '\n');
     line = line.substr(0, line.find('#'));
     std::string_view rest = line;
     if (take_word(rest).empty())
@@ -111,11 +115,7 @@ std::string reply_for(ReplyFormat format, const PrinterState& state)
   switch (format) {
   case ReplyFormat::kErrorStatus: reply = format_error_status(error_status_of(state.conditions)); break;
   case ReplyFormat::kHostStatus: {
-    HostStatus host;
-    host.paperOut = state.conditions & condition_bit(Condition::kMediaOut);
-    host.paused = state.conditions & condition_bit(Condition::kPaused);
-    host.headOpen = state.conditions & condition_bit(Condition::kHeadOpen);
-    host.ribbonOut = state.conditions & condition_bit(Condition::kRibbonOut);
+    HostStatus host = host_status_of(state.conditions);
     host.labelLengthDots = dots_per_mm_of_dpi(state.dpi) * 152;
     reply = format_host_status(host);
     break;

@@ -22,6 +22,10 @@ struct PrinterState {
   bool stopReading = false;     // nothing more is read from the connection
 };
 
+// A resolution some model has, 203, 300 or 600, in digits only; dpi is left
+// alone otherwise.
+bool parse_dpi(std::string_view text, int& dpi);
+
 // The state of a file's text on top of base (the command line's state):
 // one setting per line, blank lines and "#" comments skipped. A condition's
 // name (media-out, ribbon-out, head-open, paper-jam, paused, media-near-end,

@@ -17,12 +17,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "common/text.h"
 #include "vprinter/control.h"
 #include "vprinter/intake.h"
 #include "zplread/render.h"
@@ -79,12 +79,10 @@ struct Printer {
 };
 
 // A port number, 0 to 65535, digits only.
-bool parse_port(const char* text, int& port)
+bool parse_port(std::string_view text, int& port)
 {
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 0 || value > 65535)
+  uint32_t value = 0;
+  if (!parse_digits(text, value) || value > 65535)
     return false;
   port = static_cast<int>(value);
   return true;
@@ -115,8 +113,7 @@ bool parse_options(int argc, char* argv[], Options& options)
     } else if (arg == "--state") {
       options.statePath = value;
     } else if (arg == "--dpi") {
-      options.dpi = std::atoi(value);
-      if (dots_per_mm_of_dpi(options.dpi) == 0 || std::to_string(options.dpi) != value)
+      if (!parse_dpi(value, options.dpi))
         return false;
     } else {
       return false;
@@ -201,10 +198,7 @@ void write_all(int fd, std::string_view bytes)
 // The conditions a state reports, for the log: "media-out paused", "ready".
 std::string condition_names(ConditionSet conditions)
 {
-  std::string names;
-  for (const ConditionEntry& entry : kConditions)
-    if (conditions & condition_bit(entry.condition))
-      names += (names.empty() ? "" : " ") + std::string(entry.name);
+  const std::string names = join_conditions(conditions, &ConditionEntry::name, " ");
   return names.empty() ? "ready" : names;
 }
 
