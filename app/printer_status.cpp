@@ -78,16 +78,6 @@ void set_reasons(pappl_printer_t* printer, PrinterWatch& watch, pappl_preason_t 
   watch.ours = wanted & kManagedReasons;
 }
 
-// "media out, paused": the conditions' texts.
-std::string condition_texts(ConditionSet conditions)
-{
-  std::string texts;
-  for (const ConditionEntry& entry : kConditions)
-    if (conditions & condition_bit(entry.condition))
-      texts += (texts.empty() ? "" : ", ") + std::string(entry.text);
-  return texts;
-}
-
 // Logs what the printer reports when it changed: each condition, and the
 // ones that show only as "other".
 void log_conditions(pappl_printer_t* printer, PrinterWatch& watch, const ErrorStatus& status)
@@ -102,13 +92,15 @@ void log_conditions(pappl_printer_t* printer, PrinterWatch& watch, const ErrorSt
     papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "The printer reports no error or warning.");
     return;
   }
+  // "media out, paused": the conditions' texts.
+  const auto texts = [](ConditionSet set) { return join_conditions(set, &ConditionEntry::text, ", "); };
   if (conditions != 0)
-    papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "The printer reports: %s.", condition_texts(conditions).c_str());
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "The printer reports: %s.", texts(conditions).c_str());
   const ConditionSet other = conditions_without_reason(conditions);
   if (other != 0 || unknown)
     papplLogPrinter(printer, PAPPL_LOGLEVEL_WARN, "Shown as 'other': %s%serrors %08X %08X, warnings %08X %08X.",
-                    condition_texts(other).c_str(), other != 0 ? "; " : "", status.errors2, status.errors1,
-                    status.warnings2, status.warnings1);
+                    texts(other).c_str(), other != 0 ? "; " : "", status.errors2, status.errors1, status.warnings2,
+                    status.warnings1);
 }
 
 // Takes a query's outcome into the watch and the printer's reasons. With

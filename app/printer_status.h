@@ -17,7 +17,6 @@
 
 #include "app/printer_link.h"
 #include "common/profile.h"
-#include "status/cups_status.h"
 #include "status/printer_status.h"
 
 // --- which reasons ---
