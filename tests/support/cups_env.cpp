@@ -228,11 +228,6 @@ bool start_cupsd(PrivateCupsd& daemon, const std::string& root, const std::strin
   return answering;
 }
 
-void stop_cupsd(PrivateCupsd& daemon)
-{
-  stop_server(daemon.process.pid);
-}
-
 std::string cupsd_log_tail(const PrivateCupsd& daemon)
 {
   return file_tail(daemon.root + "/log/error_log", "cupsd error_log");

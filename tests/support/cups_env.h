@@ -75,9 +75,6 @@ struct PrivateCupsd {
 bool start_cupsd(PrivateCupsd& daemon, const std::string& root, const std::string& serverBin,
                  const std::string& dataDir);
 
-// Stops the daemon if it runs and waits for it.
-void stop_cupsd(PrivateCupsd& daemon);
-
 // Runs a CUPS client program (found in /usr/bin or /usr/sbin) in dir.
 ProcessResult run_tool(const std::string& tool, const std::vector<std::string>& args, const std::string& dir,
                        const std::vector<std::string>& env = {});
