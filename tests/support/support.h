@@ -285,6 +285,12 @@ struct PipedResult {
 PipedResult run_piped(const std::string& program, const std::vector<std::string>& args, const RunSetup& setup,
                       const PipePlan& plan);
 
+// A loopback TCP port that nothing listens on now.
+int free_loopback_port();
+
+// A connection to 127.0.0.1:port (close-on-exec), or -1.
+int connect_loopback(int port);
+
 // A long-running program (a scheduler, a server) started under `timeout`,
 // so that it ends within ten minutes even if the test process is killed;
 // its standard output and error go to outPath. Returns its pid, or -1
