@@ -346,6 +346,10 @@ std::string filter_labels(const std::string& program, const std::vector<GreyPage
 
 // --- labels ---
 
+// The switch ahead of the 300 dpi model's labels, before its value byte
+// (0: no dotted line, 1: a dotted line).
+inline const std::string kDottedLineSwitch("\x1F\x1B\x1A\x01\x03\x01", 6);
+
 struct DecodedLabel {
   bool hasHeader = false;  // the 7-byte dotted-line prefix
   uint8_t dottedLine = 0;

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::string_view kHeaderStart("\x1F\x1B\x1A\x01\x03\x01", 6);
-
 int base64_value(char c)
 {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -63,7 +61,7 @@ bool fail(std::string& error, size_t label, const std::string& why)
 // Decodes the label at the start of rest and advances rest past it.
 bool decode_one(std::string_view& rest, size_t index, DecodedLabel& label, std::string& error)
 {
-  if (rest.substr(0, kHeaderStart.size()) == kHeaderStart) {
+  if (rest.substr(0, kDottedLineSwitch.size()) == kDottedLineSwitch) {
     if (rest.size() < 7 || static_cast<uint8_t>(rest[6]) > 1)
       return fail(error, index, "bad dotted-line header");
     label.hasHeader = true;
