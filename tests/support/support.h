@@ -196,9 +196,6 @@ GreyPage white_page(uint32_t width, uint32_t height, unsigned copies = 1);
 // A page of pseudo-random grey values, the same for the same seed.
 GreyPage noise_page(uint32_t width, uint32_t height, uint32_t seed, unsigned copies = 1);
 
-// The page header the filter gets for a page: 8-bit grey, colour space W.
-cups_page_header2_t grey_header(uint32_t width, uint32_t height, unsigned copies);
-
 // Writes pages as a CUPS raster stream; mode selects plain or compressed.
 // A page with claimedHeight set ends the stream after its rows.
 bool write_raster(const std::string& path, const std::vector<GreyPage>& pages,
