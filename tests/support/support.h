@@ -356,9 +356,7 @@ struct DecodedLabel {
   int speed = 0;      // ^PR
   int darkness = 0;   // ~SD
   int copies = 0;     // ^PQ
-  uint32_t totalBytes = 0, graphicBytes = 0, rowBytes = 0;  // ^GFA counts
-  std::string base64;
-  uint16_t crcSent = 0;
+  uint32_t totalBytes = 0, rowBytes = 0;  // ^GFA counts (its field count must equal the first)
   std::vector<uint8_t> packed;  // the inflated graphic
 };
 
