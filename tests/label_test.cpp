@@ -304,7 +304,7 @@ TEST(Models, DifferOnlyInHeaderSizeAndThreshold)
   auto size_line = [](const TestModel& m) {
     return "^PW" + std::to_string(dots(m, 102)) + "^LS0^POI^LL" + std::to_string(dots(m, 152)) + "\r\n";
   };
-  const std::string header("\x1F\x1B\x1A\x01\x03\x01\x00", 7);
+  const std::string header = kDottedLineSwitch + '\0';
   for (const TestModel& model : test_models()) {
     SCOPED_TRACE(model.name);
     std::string want = firstOut;

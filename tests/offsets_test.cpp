@@ -39,23 +39,6 @@ const OffsetCase kCases[] = {
     {"HighestFieldOriginAPrinterTakes", 32767, 32767, 32000, 32000},
 };
 
-// The label as it should come out, seen the way zplpreview draws a ^POI
-// label (turned by 180 degrees): the page through the threshold, its top
-// left pixel at (shiftX, shiftY), white beyond the page, cut at the label.
-std::vector<uint8_t> moved_picture(const GreyPage& page, const TestModel& m, int shiftX, int shiftY)
-{
-  const long width = dots(m, 60), length = dots(m, 40);
-  std::vector<uint8_t> picture(static_cast<size_t>(width * length), 255);
-  for (long py = 0; py < length; ++py)
-    for (long px = 0; px < width; ++px) {
-      const long sx = width - 1 - px - shiftX, sy = length - 1 - py - shiftY;
-      if (sx >= 0 && sy >= 0 && sx < long{page.width} && sy < long{page.height} &&
-          page.pixels[sy * page.width + sx] < m.threshold)
-        picture[static_cast<size_t>(py * width + px)] = 0;
-    }
-  return picture;
-}
-
 // The picture of the label as zplpreview draws it, one grey byte per dot.
 std::vector<uint8_t> drawn_picture(const Label& label)
 {
@@ -97,7 +80,10 @@ TEST_P(Offsets, MoveTheArtworkAndClipItToTheLabel)
   ASSERT_EQ(label.width, dots(m, 60));
   ASSERT_EQ(label.length, dots(m, 40));
   const std::vector<uint8_t> drawn = drawn_picture(label);
-  const std::vector<uint8_t> expected = moved_picture(page, m, c.shiftX, c.shiftY);
+  // Seen the way zplpreview draws a ^POI label, turned by 180 degrees: the
+  // page through the threshold, its top left pixel at the shift, cut at the label.
+  const std::vector<uint8_t> expected = expected_picture(pack_reference(page, m.threshold), (kPageWidth + 7) / 8,
+                                                         dots(m, 60), dots(m, 40), c.shiftX, c.shiftY, true);
   ASSERT_EQ(drawn.size(), expected.size());
   size_t wrong = 0;
   for (size_t i = 0; i < drawn.size(); ++i)

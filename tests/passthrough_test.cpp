@@ -106,7 +106,7 @@ TEST_F(Passthrough, RefusesWhatIsNotZpl)
 {
   std::vector<ZplSample> inputs = not_zpl_samples();
   // CUPS's rule does not look at the switch's last byte; zplpass does.
-  inputs.push_back({"switch with another value", std::string("\x1F\x1B\x1A\x01\x03\x01\x07", 7) + "^XA^XZ", 0});
+  inputs.push_back({"switch with another value", kDottedLineSwitch + '\x07' + "^XA^XZ", 0});
   for (const ZplSample& input : inputs) {
     SCOPED_TRACE(input.name);
     const ProcessResult result = run({"1", "user", "title", "2", "", job_file(input.bytes)});

@@ -83,89 +83,89 @@ TEST_F(PreviewFault, TheUndamagedLabelIsSound)
   }
 }
 
-// A prefix where the label already began is the printer's own setting in
-// the middle of a label.
-TEST_F(PreviewFault, DottedLinePrefixAfterTheLabelBegan)
-{
-  expect_fault("^MN" + label, 1, "a second dotted-line prefix at offset 3");
-  expect_fault(label.substr(0, 7) + label, 1, "a second dotted-line prefix at offset 7");
-  expect_fault("~HQES\r\n" + label.substr(0, 7) + label, 1, "a second dotted-line prefix at offset 14");
-}
+// A damage done on purpose: what it damages, the labels, and the fault
+// their first label must show.
+struct Damage {
+  const char* what;
+  std::string labels;
+  std::string fault;
+};
 
-TEST_F(PreviewFault, WrongCrc)
-{
-  const size_t z64 = label.find(":Z64:");
-  const size_t colon = label.find(':', z64 + 5);
-  std::string damaged = label;
-  damaged[colon + 1] = damaged[colon + 1] == '0' ? '1' : '0';
-  expect_fault(damaged, 1, "wrong CRC");
-  // Text changed, CRC kept.
-  damaged = label;
-  damaged[z64 + 9] = damaged[z64 + 9] == 'A' ? 'B' : 'A';
-  expect_fault(damaged, 1, "wrong CRC");
-  expect_fault(replaced(label, label.substr(colon, 5), ":12G4"), 1, "is not four hexadecimal digits");
-  expect_fault(with_graphic(label, "296,296,8", ":Z64:eJwDAAAAAAE="), 1, "no CRC");
-}
-
-TEST_F(PreviewFault, Base64ThatDoesNotDecode)
-{
-  const std::string field = graphic_field(":Z64:", zlib_stream(packed));
-  std::string text = field.substr(5, field.rfind(':') - 5);
-  text[8] = '*';
-  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", text)), 1,
-               "base64 does not decode: '*' at character 9");
-  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", text.substr(0, text.size() - 1))), 1,
-               "base64 does not decode");
-  expect_fault(with_graphic(label, "296,296,8", graphic_field_text(":Z64:", "eJ=w" + text.substr(4))), 1,
-               "base64 does not decode");
-}
-
-TEST_F(PreviewFault, ZlibStreamThatDoesNotInflate)
-{
-  std::vector<uint8_t> stream = zlib_stream(packed);
-  stream[0] ^= 0x0F;  // header
-  expect_fault(with_stream(stream), 1, "zlib stream does not inflate");
-  stream = zlib_stream(packed);
-  stream.back() ^= 0x55;  // the check value
-  expect_fault(with_stream(stream), 1, "zlib stream does not inflate");
-  expect_fault(with_stream(packed), 1, "zlib stream does not inflate");  // no zlib at all
-}
-
-TEST_F(PreviewFault, TruncatedZlibStream)
+// Each damage is named with its label: the graphic's CRC, base64, zlib
+// stream and counts, sizes and positions no printer takes, other data forms
+// and stray bytes. A dotted-line prefix where the label already began is
+// the printer's own setting in the middle of a label.
+TEST_F(PreviewFault, EachDamageIsNamedWithItsLabel)
 {
   const std::vector<uint8_t> stream = zlib_stream(packed);
-  expect_fault(with_stream({stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2)}), 1,
-               "zlib stream is truncated");
-  // Every data byte there, the check value cut off.
-  expect_fault(with_stream({stream.begin(), stream.end() - 4}), 1, "zlib stream is truncated: it ends after 296 of 296");
-  expect_fault(with_stream({stream.begin(), stream.begin() + 1}), 1, "zlib stream is truncated");
-  std::vector<uint8_t> longer = stream;
+  const size_t z64 = label.find(":Z64:"), colon = label.find(':', z64 + 5);
+  std::string crcChanged = label, textChanged = label;  // text changed, CRC kept
+  crcChanged[colon + 1] = crcChanged[colon + 1] == '0' ? '1' : '0';
+  textChanged[z64 + 9] = textChanged[z64 + 9] == 'A' ? 'B' : 'A';
+  const std::string field = graphic_field(":Z64:", stream);
+  std::string text = field.substr(5, field.rfind(':') - 5);
+  text[8] = '*';
+  std::vector<uint8_t> badHeader = stream, badCheck = stream, longer = stream;
+  badHeader[0] ^= 0x0F;
+  badCheck.back() ^= 0x55;
   longer.push_back(0);
-  expect_fault(with_stream(longer), 1, "zlib stream is followed by 1 more bytes");
-}
-
-TEST_F(PreviewFault, InflatedSizeDiffersFromTheCounts)
-{
-  expect_fault(with_stream(zlib_stream(packed), "304,304,8"), 1,
-               "zlib stream inflates to 296 bytes, the ^GFA counts say 304");
-  expect_fault(with_stream(zlib_stream(packed), "288,288,8"), 1,
-               "zlib stream inflates to more than the 288 bytes the ^GFA counts say");
-  expect_fault(with_graphic(label, "288,288,8", graphic_field(":B64:", packed)), 1,
-               "base64 data gives 296 bytes, the ^GFA counts say 288");
-  expect_fault(with_graphic(label, "304,304,8", hex_field(packed, 8)), 1, "hex data has 592 digits");
-}
-
-TEST_F(PreviewFault, CountsThatDisagree)
-{
-  expect_fault(with_stream(zlib_stream(packed), "296,297,8"), 1, "^GFA counts disagree: byte count 296, field count 297");
-  expect_fault(with_stream(zlib_stream(packed), "296,x,8"), 1, "^GFA field count 'x' is not a number");
-  expect_fault(replaced(label, "^GFA,296,296,8,", "^GFA,296,296,"), 1, "^GF needs a format, three counts and data");
-}
-
-TEST_F(PreviewFault, RowLengthThatDoesNotDivideTheSize)
-{
-  expect_fault(with_stream(zlib_stream(packed), "296,296,9"), 1, "row length 9 does not divide the size 296");
-  expect_fault(with_stream(zlib_stream(packed), "296,296,0"), 1, "row length 0 does not divide the size 296");
+  auto cut = [&](size_t size) { return with_stream({stream.begin(), stream.begin() + static_cast<long>(size)}); };
+  auto counted = [&](const std::string& counts) { return with_stream(stream, counts); };
+  auto base64 = [&](const std::string& b64) {
+    return with_graphic(label, "296,296,8", graphic_field_text(":Z64:", b64));
+  };
+  const Damage damages[] = {
+      {"PrefixAfterTheLabelBegan", "^MN" + label, "a second dotted-line prefix at offset 3"},
+      {"PrefixAfterTheLabelBegan", label.substr(0, 7) + label, "a second dotted-line prefix at offset 7"},
+      {"PrefixAfterTheLabelBegan", "~HQES\r\n" + label.substr(0, 7) + label,
+       "a second dotted-line prefix at offset 14"},
+      {"WrongCrc", crcChanged, "wrong CRC"},
+      {"WrongCrc", textChanged, "wrong CRC"},
+      {"WrongCrc", replaced(label, label.substr(colon, 5), ":12G4"), "is not four hexadecimal digits"},
+      {"WrongCrc", with_graphic(label, "296,296,8", ":Z64:eJwDAAAAAAE="), "no CRC"},
+      {"Base64", base64(text), "base64 does not decode: '*' at character 9"},
+      {"Base64", base64(text.substr(0, text.size() - 1)), "base64 does not decode"},
+      {"Base64", base64("eJ=w" + text.substr(4)), "base64 does not decode"},
+      {"ZlibDoesNotInflate", with_stream(badHeader), "zlib stream does not inflate"},
+      {"ZlibDoesNotInflate", with_stream(badCheck), "zlib stream does not inflate"},
+      {"ZlibDoesNotInflate", with_stream(packed), "zlib stream does not inflate"},  // no zlib at all
+      {"ZlibTruncated", cut(stream.size() / 2), "zlib stream is truncated"},
+      // Every data byte there, the check value cut off.
+      {"ZlibTruncated", cut(stream.size() - 4), "zlib stream is truncated: it ends after 296 of 296"},
+      {"ZlibTruncated", cut(1), "zlib stream is truncated"},
+      {"ZlibTruncated", with_stream(longer), "zlib stream is followed by 1 more bytes"},
+      {"InflatedSize", counted("304,304,8"), "zlib stream inflates to 296 bytes, the ^GFA counts say 304"},
+      {"InflatedSize", counted("288,288,8"), "zlib stream inflates to more than the 288 bytes the ^GFA counts say"},
+      {"InflatedSize", with_graphic(label, "288,288,8", graphic_field(":B64:", packed)),
+       "base64 data gives 296 bytes, the ^GFA counts say 288"},
+      {"InflatedSize", with_graphic(label, "304,304,8", hex_field(packed, 8)), "hex data has 592 digits"},
+      {"CountsDisagree", counted("296,297,8"), "^GFA counts disagree: byte count 296, field count 297"},
+      {"CountsDisagree", counted("296,x,8"), "^GFA field count 'x' is not a number"},
+      {"CountsDisagree", replaced(label, "^GFA,296,296,8,", "^GFA,296,296,"),
+       "^GF needs a format, three counts and data"},
+      {"RowLength", counted("296,296,9"), "row length 9 does not divide the size 296"},
+      {"RowLength", counted("296,296,0"), "row length 0 does not divide the size 296"},
+      // Refused before anything is allocated for them.
+      {"HugeCounts", counted("4294967296,4294967296,1"), "^GFA announces 4294967296 bytes, more than"},
+      {"HugeCounts", counted("9999999999,9999999999,1"), "more than"},
+      {"HugeCounts", counted("99999999999,99999999999,8"), "is not a number"},
+      {"HugeCounts", replaced(label, "^PW708", "^PW4000000000"), "^PW 4000000000 is more than the 32000 dots"},
+      {"HugeCounts", replaced(label, "^LL472", "^LL-5"), "^LL '-5' is not a size in dots"},
+      {"HugeCounts", replaced(label, "^FO0,0,0", "^FO-7,3,0"), "is not a position in dots"},
+      {"OtherData", with_graphic(label, "296,296,8", ":Z65:AAAA:0000"), "unknown data form ':Z65:'"},
+      {"OtherData", with_graphic(label, "296,296,8", "FF,\r\n"), "(compressed hexadecimal is not checked)"},
+      {"OtherData", replaced(label, "^GFA,", "^GFB,"), "^GF format 'B' is not checked"},
+      {"StrayBytes", replaced(label, "^GFA,", "^G)A,"), "'^G)' at offset 67 is not a ZPL command"},
+      {"StrayBytes", replaced(label, "~SD7", "~SD7\x01"), "stray bytes"},
+      {"StrayBytes", replaced(label, "~SD7", "~SD-1"), "~SD '-1' is not a darkness"},
+      {"StrayBytes", replaced(label, "^PR4", "^PR4\r\nX"), "^PR '4??X' is not a print rate"},
+      {"StrayBytes", replaced(label, "^MN", "junk^MN"), "4 stray bytes at offset 7"},
+      {"StrayBytes", replaced(label, kDottedLineSwitch.substr(0, 3), "\x1F\x1A"), "stray bytes at offset 0"},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(std::string(damage.what) + ": " + damage.fault);
+    expect_fault(damage.labels, 1, damage.fault);
+  }
 }
 
 TEST_F(PreviewFault, LabelThatDoesNotEndWithXZ)
@@ -181,30 +181,6 @@ TEST_F(PreviewFault, LabelThatDoesNotEndWithXZ)
   // Without the prefix, the next ^XA shows it.
   const std::string bare = open.substr(7);
   expect_fault(bare + bare, 1, "does not end with ^XZ: a new ^XA follows at offset");
-}
-
-TEST_F(PreviewFault, HugeCountsAreRefusedUnallocated)
-{
-  expect_fault(with_stream(zlib_stream(packed), "4294967296,4294967296,1"), 1,
-               "^GFA announces 4294967296 bytes, more than");
-  expect_fault(with_stream(zlib_stream(packed), "9999999999,9999999999,1"), 1, "more than");
-  expect_fault(with_stream(zlib_stream(packed), "99999999999,99999999999,8"), 1, "is not a number");
-  expect_fault(replaced(label, "^PW708", "^PW4000000000"), 1, "^PW 4000000000 is more than the 32000 dots");
-  expect_fault(replaced(label, "^LL472", "^LL-5"), 1, "^LL '-5' is not a size in dots");
-  expect_fault(replaced(label, "^FO0,0,0", "^FO-7,3,0"), 1, "is not a position in dots");
-}
-
-TEST_F(PreviewFault, OtherDataAndStrayBytes)
-{
-  expect_fault(with_graphic(label, "296,296,8", ":Z65:AAAA:0000"), 1, "unknown data form ':Z65:'");
-  expect_fault(with_graphic(label, "296,296,8", "FF,\r\n"), 1, "(compressed hexadecimal is not checked)");
-  expect_fault(replaced(label, "^GFA,", "^GFB,"), 1, "^GF format 'B' is not checked");
-  expect_fault(replaced(label, "^GFA,", "^G)A,"), 1, "'^G)' at offset 67 is not a ZPL command");
-  expect_fault(replaced(label, "~SD7", "~SD7\x01"), 1, "stray bytes");
-  expect_fault(replaced(label, "~SD7", "~SD-1"), 1, "~SD '-1' is not a darkness");
-  expect_fault(replaced(label, "^PR4", "^PR4\r\nX"), 1, "^PR '4??X' is not a print rate");
-  expect_fault(replaced(label, "^MN", "junk^MN"), 1, "4 stray bytes at offset 7");
-  expect_fault(replaced(label, std::string("\x1F\x1B\x1A", 3), "\x1F\x1A"), 1, "stray bytes at offset 0");
 }
 
 TEST_F(PreviewFault, NothingOrOnlyDebrisIsNotSound)

@@ -1,8 +1,6 @@
 // zpl-virtual-printer as a process, driven as the tests and users drive it:
 // its answers decoded by the status core's reader in every state, the
 // faults its state file asks for, and the labels it keeps.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,21 +12,6 @@
 #include "virtual_printer.h"
 
 namespace {
-
-// A connection to the printer, or -1.
-int connect_printer(const VirtualPrinter& printer)
-{
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(printer.port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // Sends all bytes. False when the connection can't take them.
 bool send_bytes(int fd, const std::string& bytes)
@@ -68,7 +51,7 @@ protected:
   void SetUp() override
   {
     ASSERT_TRUE(start_virtual_printer(printer, dir.file("printer"), {"--dpi", "300", "--png"}));
-    connection = connect_printer(printer);
+    connection = connect_loopback(printer.port);
     ASSERT_GE(connection, 0);
   }
   ~VirtualPrinterProcess() override

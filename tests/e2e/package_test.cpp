@@ -28,7 +28,8 @@ ProcessResult run_debian_tool(const std::string& program, const std::vector<std:
 {
   std::vector<std::string> argv{fs::path(program).filename().string()};
   argv.insert(argv.end(), args.begin(), args.end());
-  return run_program(program, argv, fs::temp_directory_path().string(), {}, env);
+  const TempDir scratch;  // its output files are collected there, apart from any other run's
+  return run_program(program, argv, scratch.path, {}, env);
 }
 
 // The paths the package file holds, as they land on the system; folders end

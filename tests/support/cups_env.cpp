@@ -1,16 +1,12 @@
 // Private CUPS set-ups for the end-to-end tests.
 #include "cups_env.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -155,27 +151,6 @@ ProcessResult run_cupsfilter(const std::string& ppd, const std::string& file, co
   return run_tool("cupsfilter", args, fs::path(shared_cupsfilter_conf()).parent_path().string());
 }
 
-int free_loopback_port()
-{
-  std::mt19937 random(std::random_device{}());
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    const int port = 20000 + static_cast<int>(random() % 20000);
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    if (probe < 0)
-      return -1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Binding proves the port free now; the server binds it again moments later.
-    const bool free = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(probe);
-    if (free)
-      return port;
-  }
-  return -1;
-}
-
 ProcessResult run_tool(const std::string& tool, const std::vector<std::string>& args, const std::string& dir,
                        const std::vector<std::string>& env)
 {
@@ -226,11 +201,6 @@ bool start_cupsd(PrivateCupsd& daemon, const std::string& root, const std::strin
   if (!answering)
     ADD_FAILURE() << "cupsd on " << daemon.server << "\n" << cupsd_log_tail(daemon);
   return answering;
-}
-
-void stop_cupsd(PrivateCupsd& daemon)
-{
-  stop_server(daemon.process.pid);
 }
 
 std::string cupsd_log_tail(const PrivateCupsd& daemon)

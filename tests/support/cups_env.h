@@ -56,9 +56,6 @@ const std::string& shared_cupsfilter_conf();
 ProcessResult run_cupsfilter(const std::string& ppd, const std::string& file,
                              const std::vector<std::string>& extra = {}, const std::string& to = "printer/foo");
 
-// A loopback TCP port that nothing listens on now.
-int free_loopback_port();
-
 // A cupsd of our own: configuration, spool and logs under root, listening
 // on 127.0.0.1:port, file: devices allowed; stopped when it goes out of
 // scope.
@@ -74,9 +71,6 @@ struct PrivateCupsd {
 // reporting a failure.
 bool start_cupsd(PrivateCupsd& daemon, const std::string& root, const std::string& serverBin,
                  const std::string& dataDir);
-
-// Stops the daemon if it runs and waits for it.
-void stop_cupsd(PrivateCupsd& daemon);
 
 // Runs a CUPS client program (found in /usr/bin or /usr/sbin) in dir.
 ProcessResult run_tool(const std::string& tool, const std::vector<std::string>& args, const std::string& dir,

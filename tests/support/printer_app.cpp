@@ -1,8 +1,6 @@
 // A private printer application server for the end-to-end tests.
 #include "printer_app.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -38,26 +36,16 @@ std::vector<std::string> app_environment(const PrinterApp& app)
   return env;
 }
 
-// True when a connection to the address can be made now.
-bool answers(const sockaddr* address, socklen_t size)
-{
-  const int fd = socket(address->sa_family, SOCK_STREAM, 0);
-  if (fd < 0)
-    return false;
-  const bool ok = connect(fd, address, size) == 0;
-  close(fd);
-  return ok;
-}
-
+// True when the server takes a connection on its port now.
 bool port_answers(int port)
 {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return answers(reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const int fd = connect_loopback(port);
+  if (fd >= 0)
+    close(fd);
+  return fd >= 0;
 }
 
+// True when a connection to the local socket can be made now.
 bool socket_answers(const std::string& path)
 {
   sockaddr_un address{};
@@ -65,7 +53,11 @@ bool socket_answers(const std::string& path)
   if (path.size() >= sizeof address.sun_path)
     return false;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  return answers(reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (fd >= 0)
+    close(fd);
+  return ok;
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 // Running the programs as CUPS would: a process with arguments, environment
 // and standard input, its output and status collected, plainly or through
 // a pipe the test reads while it cancels the job.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "support.h"
@@ -353,6 +357,48 @@ std::string filter_labels(const std::string& program, const std::vector<GreyPage
   const ProcessResult result = run_filter(program, pages, dir.path, {options});
   EXPECT_EQ(result.status, 0) << result.err;
   return result.out;
+}
+
+namespace {
+
+sockaddr_in loopback_address(int port)
+{
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+}  // namespace
+
+int free_loopback_port()
+{
+  std::mt19937 random(std::random_device{}());
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const int port = 20000 + static_cast<int>(random() % 20000);
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    if (probe < 0)
+      return -1;
+    const sockaddr_in address = loopback_address(port);
+    // Binding proves the port free now; the server binds it again moments later.
+    const bool free = bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(probe);
+    if (free)
+      return port;
+  }
+  return -1;
+}
+
+int connect_loopback(int port)
+{
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = loopback_address(port);
+  if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 pid_t start_server(const std::vector<std::string>& args, const std::string& outPath,

@@ -29,6 +29,27 @@ struct RasterOwner {
   }
 };
 
+// The page header the filter gets for a page: 8-bit grey, colour space W.
+cups_page_header2_t grey_header(uint32_t width, uint32_t height, unsigned copies)
+{
+  cups_page_header2_t header;
+  std::memset(&header, 0, sizeof header);
+  std::strcpy(header.MediaClass, "PwgRaster");
+  header.HWResolution[0] = header.HWResolution[1] = 300;
+  header.NumCopies = copies;
+  header.cupsWidth = width;
+  header.cupsHeight = height;
+  header.cupsBitsPerColor = 8;
+  header.cupsBitsPerPixel = 8;
+  header.cupsBytesPerLine = width;
+  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  header.cupsColorSpace = CUPS_CSPACE_W;
+  header.cupsNumColors = 1;
+  header.PageSize[0] = width * 72 / 300;
+  header.PageSize[1] = height * 72 / 300;
+  return header;
+}
+
 }  // namespace
 
 GreyPage white_page(uint32_t width, uint32_t height, unsigned copies)
@@ -50,26 +71,6 @@ GreyPage noise_page(uint32_t width, uint32_t height, uint32_t seed, unsigned cop
     pixel = static_cast<uint8_t>(state >> 8);
   }
   return page;
-}
-
-cups_page_header2_t grey_header(uint32_t width, uint32_t height, unsigned copies)
-{
-  cups_page_header2_t header;
-  std::memset(&header, 0, sizeof header);
-  std::strcpy(header.MediaClass, "PwgRaster");
-  header.HWResolution[0] = header.HWResolution[1] = 300;
-  header.NumCopies = copies;
-  header.cupsWidth = width;
-  header.cupsHeight = height;
-  header.cupsBitsPerColor = 8;
-  header.cupsBitsPerPixel = 8;
-  header.cupsBytesPerLine = width;
-  header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  header.cupsColorSpace = CUPS_CSPACE_W;
-  header.cupsNumColors = 1;
-  header.PageSize[0] = width * 72 / 300;
-  header.PageSize[1] = height * 72 / 300;
-  return header;
 }
 
 bool write_raster(const std::string& path, const std::vector<GreyPage>& pages, cups_mode_t mode)

@@ -2,16 +2,10 @@
 // with our MIME rules, zplpass and the printer application.
 #include "support.h"
 
-namespace {
-
-const std::string kDotted("\x1F\x1B\x1A\x01\x03\x01", 6);
-
-}  // namespace
-
 std::string hex_label(size_t graphicBytes, bool dottedLine, std::string_view lineEnd)
 {
   const std::string count = std::to_string(graphicBytes);
-  std::string label = (dottedLine ? kDotted + '\0' : "") + "^XA^FO0,0^GFA," + count + "," + count + ",8,";
+  std::string label = (dottedLine ? kDottedLineSwitch + '\0' : "") + "^XA^FO0,0^GFA," + count + "," + count + ",8,";
   for (size_t i = 0; i < graphicBytes; ++i)
     label += "0123456789ABCDEF"[i % 16];
   return label + "^FS^XZ" + std::string(lineEnd);
@@ -27,8 +21,8 @@ const std::vector<ZplSample>& zpl_samples()
       {"font command first", "^A@N,30,30^XA^XZ", 1},
       {"ZebraDesigner", "CT~~CD,~CC^~CT~\r\n^XA~TA000~JSN^LT0^MNW^XZ\r\n^XA^FDx^FS^PQ1,0,1,Y^XZ\r\n", 2},
       {"lower case", "^xa^fo5,5^fdlabel^fs^xz", 1},
-      {"dotted line off", kDotted + '\0' + "^MN^XA^FDx^FS^XZ\r\n", 1},
-      {"dotted line on", kDotted + '\1' + "^MN^XA^FDx^FS^XZ\r\n", 1},
+      {"dotted line off", kDottedLineSwitch + '\0' + "^MN^XA^FDx^FS^XZ\r\n", 1},
+      {"dotted line on", kDottedLineSwitch + '\1' + "^MN^XA^FDx^FS^XZ\r\n", 1},
       {"no line ends", hex_label(10, false, "") + hex_label(20, true, "") + "^XA^XZ", 3},
       {"ZPL mentioned in field data", "^XA^FDtext with ~ and XZ^FS^XZ\r\n", 1},
   };
@@ -52,9 +46,9 @@ const std::vector<ZplSample>& not_zpl_samples()
         {"PDF with a label start inside", pdf + "^XA^FDx^FS^XZ", 0},
         {"image", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16) + "^XA^XZ", 0},
         {"CUPS raster", "RaS2", 0},
-        {"switch cut short", kDotted.substr(0, 3) + "^XA^XZ", 0},
-        {"switch alone", kDotted, 0},
-        {"switch and its value alone", kDotted + '\0', 0},
+        {"switch cut short", kDottedLineSwitch.substr(0, 3) + "^XA^XZ", 0},
+        {"switch alone", kDottedLineSwitch, 0},
+        {"switch and its value alone", kDottedLineSwitch + '\0', 0},
         {"null byte first", std::string("\0^XA^XZ", 7), 0},
     };
   }();

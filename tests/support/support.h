@@ -196,9 +196,6 @@ GreyPage white_page(uint32_t width, uint32_t height, unsigned copies = 1);
 // A page of pseudo-random grey values, the same for the same seed.
 GreyPage noise_page(uint32_t width, uint32_t height, uint32_t seed, unsigned copies = 1);
 
-// The page header the filter gets for a page: 8-bit grey, colour space W.
-cups_page_header2_t grey_header(uint32_t width, uint32_t height, unsigned copies);
-
 // Writes pages as a CUPS raster stream; mode selects plain or compressed.
 // A page with claimedHeight set ends the stream after its rows.
 bool write_raster(const std::string& path, const std::vector<GreyPage>& pages,
@@ -285,6 +282,12 @@ struct PipedResult {
 PipedResult run_piped(const std::string& program, const std::vector<std::string>& args, const RunSetup& setup,
                       const PipePlan& plan);
 
+// A loopback TCP port that nothing listens on now.
+int free_loopback_port();
+
+// A connection to 127.0.0.1:port (close-on-exec), or -1.
+int connect_loopback(int port);
+
 // A long-running program (a scheduler, a server) started under `timeout`,
 // so that it ends within ten minutes even if the test process is killed;
 // its standard output and error go to outPath. Returns its pid, or -1
@@ -340,6 +343,10 @@ std::string filter_labels(const std::string& program, const std::vector<GreyPage
 
 // --- labels ---
 
+// The switch ahead of the 300 dpi model's labels, before its value byte
+// (0: no dotted line, 1: a dotted line).
+inline const std::string kDottedLineSwitch("\x1F\x1B\x1A\x01\x03\x01", 6);
+
 struct DecodedLabel {
   bool hasHeader = false;  // the 7-byte dotted-line prefix
   uint8_t dottedLine = 0;
@@ -349,9 +356,7 @@ struct DecodedLabel {
   int speed = 0;      // ^PR
   int darkness = 0;   // ~SD
   int copies = 0;     // ^PQ
-  uint32_t totalBytes = 0, graphicBytes = 0, rowBytes = 0;  // ^GFA counts
-  std::string base64;
-  uint16_t crcSent = 0;
+  uint32_t totalBytes = 0, rowBytes = 0;  // ^GFA counts (its field count must equal the first)
   std::vector<uint8_t> packed;  // the inflated graphic
 };
 

@@ -57,7 +57,7 @@ std::string reference_label(const TestModel& model, const GreyPage& page, const 
 {
   std::string label;
   if (model.header && (s.dottedLine == 0 || s.dottedLine == 1))
-    label += std::string("\x1F\x1B\x1A\x01\x03\x01", 6) + static_cast<char>(s.dottedLine);
+    label += kDottedLineSwitch + static_cast<char>(s.dottedLine);
   const std::vector<uint8_t> packed = pack_reference(page, model.threshold);
   const std::string size = std::to_string(packed.size());
   // A chosen tracking is a format command after ^XA; none keeps the bare

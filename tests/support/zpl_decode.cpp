@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::string_view kHeaderStart("\x1F\x1B\x1A\x01\x03\x01", 6);
-
 int base64_value(char c)
 {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -63,7 +61,7 @@ bool fail(std::string& error, size_t label, const std::string& why)
 // Decodes the label at the start of rest and advances rest past it.
 bool decode_one(std::string_view& rest, size_t index, DecodedLabel& label, std::string& error)
 {
-  if (rest.substr(0, kHeaderStart.size()) == kHeaderStart) {
+  if (rest.substr(0, kDottedLineSwitch.size()) == kDottedLineSwitch) {
     if (rest.size() < 7 || static_cast<uint8_t>(rest[6]) > 1)
       return fail(error, index, "bad dotted-line header");
     label.hasHeader = true;
@@ -84,8 +82,9 @@ bool decode_one(std::string_view& rest, size_t index, DecodedLabel& label, std::
   if (z64 == std::string_view::npos)
     return fail(error, index, "no :Z64: data");
   const std::string counts(rest.substr(0, z64));
+  uint32_t fieldBytes = 0;
   char tail = 0;
-  if (std::sscanf(counts.c_str(), "^GFA,%u,%u,%u%c", &label.totalBytes, &label.graphicBytes, &label.rowBytes, &tail) != 4 ||
+  if (std::sscanf(counts.c_str(), "^GFA,%u,%u,%u%c", &label.totalBytes, &fieldBytes, &label.rowBytes, &tail) != 4 ||
       tail != ',')
     return fail(error, index, "bad ^GFA counts: " + counts);
   rest.remove_prefix(z64 + 5);
@@ -93,20 +92,20 @@ bool decode_one(std::string_view& rest, size_t index, DecodedLabel& label, std::
   const size_t colon = rest.find(':');
   if (colon == std::string_view::npos || rest.size() < colon + 7 || rest.substr(colon + 5, 2) != "\r\n")
     return fail(error, index, "no CRC trailer");
-  label.base64 = std::string(rest.substr(0, colon));
+  const std::string base64(rest.substr(0, colon));
   const std::string digits(rest.substr(colon + 1, 4));
   for (char c : digits)
     if (!(std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F')))
       return fail(error, index, "CRC digits not upper-case hexadecimal");
-  label.crcSent = static_cast<uint16_t>(std::strtoul(digits.c_str(), nullptr, 16));
+  const auto crcSent = static_cast<uint16_t>(std::strtoul(digits.c_str(), nullptr, 16));
   rest.remove_prefix(colon + 7);
-  if (label.crcSent != crc16_reference(label.base64))
+  if (crcSent != crc16_reference(base64))
     return fail(error, index, "CRC does not match the base64 text");
 
   std::vector<uint8_t> stream;
-  if (!base64_decode(label.base64, stream))
+  if (!base64_decode(base64, stream))
     return fail(error, index, "base64 does not decode");
-  if (label.totalBytes != label.graphicBytes)
+  if (label.totalBytes != fieldBytes)
     return fail(error, index, "^GFA counts disagree");
   if (label.rowBytes == 0 || label.totalBytes % label.rowBytes)
     return fail(error, index, "row length does not divide the graphic");
